@@ -1,0 +1,28 @@
+# internetsetup_room(LIB [DEPS ...] [WIN32_LIBS ...]): the static library of one room of the tree.
+# Portable sources are foo.cpp; Win32 ones foo_win.cpp (cross build only); stand-ins off Windows
+# foo_posix.cpp (native build only). Tests beside them follow the same rule: foo_test.cpp runs on both
+# sides, foo_win_test.cpp under Wine only, foo_posix_test.cpp natively only. main*.cpp belong to programs.
+function(internetsetup_room lib)
+  cmake_parse_arguments(ARG "" "" "DEPS;WIN32_LIBS;TEST_LIBS" ${ARGN})
+  file(GLOB all CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  set(sources ${all})
+  list(FILTER sources EXCLUDE REGEX "(_test\\.cpp|/main[^/]*\\.cpp)$")
+  set(tests ${all})
+  list(FILTER tests INCLUDE REGEX "_test\\.cpp$")
+  if(WIN32)
+    list(FILTER sources EXCLUDE REGEX "_posix\\.cpp$")
+    list(FILTER tests EXCLUDE REGEX "_posix_test\\.cpp$")
+  else()
+    list(FILTER sources EXCLUDE REGEX "_win\\.cpp$")
+    list(FILTER tests EXCLUDE REGEX "_win_test\\.cpp$")
+  endif()
+  add_library(${lib} STATIC ${sources})
+  target_link_libraries(${lib} PUBLIC ${ARG_DEPS})
+  if(WIN32 AND ARG_WIN32_LIBS)
+    target_link_libraries(${lib} PUBLIC ${ARG_WIN32_LIBS})
+  endif()
+  foreach(test IN LISTS tests)
+    get_filename_component(name ${test} NAME_WE)
+    internetsetup_add_test(${name} SOURCES ${test} LIBS ${lib} ${ARG_TEST_LIBS})
+  endforeach()
+endfunction()

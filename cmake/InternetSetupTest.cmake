@@ -1,0 +1,26 @@
+# internetsetup_add_test(NAME SOURCES ... [LIBS ...] [LABELS ...]): one gtest executable, one ctest entry.
+# Cross builds run it through CMAKE_CROSSCOMPILING_EMULATOR (Wine); only the NAME/COMMAND form gets it.
+
+if(CMAKE_CROSSCOMPILING)
+  if(NOT TARGET gtest)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  endif()
+  set(INTERNETSETUP_GTEST_LIBS gtest gtest_main)
+else()
+  find_package(GTest REQUIRED)
+  set(INTERNETSETUP_GTEST_LIBS GTest::gtest GTest::gtest_main)
+endif()
+
+function(internetsetup_add_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} ${INTERNETSETUP_GTEST_LIBS})
+  add_test(NAME ${name} COMMAND ${name})
+  set(labels unit ${ARG_LABELS})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  set_tests_properties(${name} PROPERTIES LABELS "${labels}" TIMEOUT ${ARG_TIMEOUT})
+endfunction()

@@ -1,0 +1,28 @@
+// The version reply file: four lines "ver=", "size=", "consum=", "url=", read and judged.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "update/version.h"
+
+namespace isetup {
+
+struct VersionReply {
+  std::wstring VersionText;
+  PackedVersion Version = 0;
+  std::int32_t Size = 0;
+  std::int32_t Checksum = 0;  // a 32-bit pattern, compared bit for bit
+  std::wstring Url;
+  bool Usable = true;
+};
+
+// Judges the raw bytes of a reply file: lines end at LF or CR LF, a lone CR is dropped, missing lines
+// read as empty, all four lines are always judged; each line is decoded with DecodeAnsi.
+VersionReply ParseVersionReply(std::string_view bytes);
+
+// Reads the file at `path` and judges it; throws IoError when it cannot be opened, read or closed.
+VersionReply ReadVersionReply(const std::wstring& path);
+
+}  // namespace isetup
