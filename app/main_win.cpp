@@ -1,0 +1,65 @@
+// Program entry: the hidden application window, the setup window, the message loop, the exit.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/run_state.h"
+#include "app/setup_form_win.h"
+#include "app/thread_layer.h"
+
+namespace isetup {
+namespace {
+
+// Posted to the application window when another thread has queued a synchronous call.
+constexpr UINT WM_RUN_QUEUED_CALLS = WM_APP + 1;
+
+SyncCallQueue* g_sync = nullptr;
+
+LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_RUN_QUEUED_CALLS) {
+    if (g_sync) g_sync->RunPending();
+    return 0;
+  }
+  return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+// The hidden application-level window: it owns the setup window, so that one gets no taskbar button
+// of its own, and it receives the wake-ups of the synchronous call.
+HWND CreateApplicationWindow(HINSTANCE instance) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.lpfnWndProc = ApplicationWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.lpszClassName = L"TApplication";
+  RegisterClassExW(&windowClass);
+  return CreateWindowExW(0, L"TApplication", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+}
+
+int Run(HINSTANCE instance) {
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  // The run's shared values and the window live until the process ends: nothing is freed, so the
+  // threads can never see them go.
+  auto* run = new SetupRun;
+  HWND application = CreateApplicationWindow(instance);
+  g_sync = new SyncCallQueue([application] { PostMessageW(application, WM_RUN_QUEUED_CALLS, 0, 0); });
+  auto* form = new TInternetSetupForm(*run, *g_sync);
+  if (application == nullptr || !form->Create(instance, application)) return 0;
+
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+    g_sync->RunPending();  // also between messages, not only on the wake-up
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace isetup
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  isetup::Run(instance);
+  // Neither thread is waited for; static destructors do not run while they may still be working.
+  ExitProcess(0);
+}

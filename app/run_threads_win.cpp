@@ -1,0 +1,109 @@
+// The worker's and the monitor's actions bound to the platform: downloads, files, the synchronous
+// call onto the window thread, and the gate that stops the worker.
+#include "app/run_threads_win.h"
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <memory>
+#include <system_error>
+
+#include "app/setup_form_win.h"
+#include "app/thread_layer.h"
+#include "build_config.h"
+#include "payload/download_verification.h"
+#include "payload/embedded_installer.h"
+#include "update/download_worker.h"
+#include "update/query_seed.h"
+#include "update/url_download.h"
+
+namespace isetup {
+namespace {
+
+// One gate per run: the monitor's forced fall-back revokes it.
+WorkerGate& TheWorkerGate() {
+  static WorkerGate gate;
+  return gate;
+}
+
+class WorkerServicesWin final : public WorkerServices {
+ public:
+  WorkerServicesWin(SetupRun& run, SyncCallQueue& sync, TInternetSetupForm& form)
+      : run_(run), sync_(sync), form_(form) {}
+
+  bool DownloadUrlToFile(const std::wstring& url, const std::wstring& path) override {
+    return isetup::DownloadUrlToFile(url, path,
+                                     {&run_.DownloadPercent, &run_.State.CancelRequested, &TheWorkerGate()});
+  }
+  VersionReply ReadVersionReply(const std::wstring& path) override { return isetup::ReadVersionReply(path); }
+  std::int32_t QueryFileSize(const std::wstring& path) override { return isetup::QueryFileSize(path); }
+  std::int32_t ComputeDownloadChecksum(const std::wstring& path) override {
+    return isetup::ComputeDownloadChecksum(path);
+  }
+  void WriteEmbeddedInstaller(const std::wstring& path) override { isetup::WriteEmbeddedInstaller(path); }
+  void CloseSetupWindow() override {
+    sync_.Call([this] { form_.CloseSetupWindow(); });
+  }
+  void Sleep(int milliseconds) override { SleepMilliseconds(milliseconds); }
+  std::uint32_t QuerySeed() override { return QuerySeedFromClock(); }
+
+ private:
+  SetupRun& run_;
+  SyncCallQueue& sync_;
+  TInternetSetupForm& form_;
+};
+
+class MonitorActionsWin final : public MonitorActions {
+ public:
+  MonitorActionsWin(SetupRun& run, SyncCallQueue& sync, TInternetSetupForm& form)
+      : run_(run), sync_(sync), form_(form) {}
+
+  void RefreshStatusView() override {
+    sync_.Call([this] { isetup::RefreshStatusView(run_, form_); });
+  }
+  void StopWorker() override { TheWorkerGate().Revoke(); }
+  void WriteEmbeddedInstaller(const std::wstring& path) override { isetup::WriteEmbeddedInstaller(path); }
+  void CloseSetupWindow() override {
+    sync_.Call([this] { form_.CloseSetupWindow(); });
+  }
+  void Sleep(int milliseconds) override { SleepMilliseconds(milliseconds); }
+
+ private:
+  SetupRun& run_;
+  SyncCallQueue& sync_;
+  TInternetSetupForm& form_;
+};
+
+// The thread objects are never freed: they live until the process ends.
+template <typename Body>
+bool StartThread(Body body) {
+  try {
+    new BackgroundThread(std::move(body));
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+}  // namespace
+
+bool StartDownloadThread(SetupRun& run, SyncCallQueue& sync, TInternetSetupForm& form) {
+  return StartThread([&run, &sync, &form] {
+    // The URL moniker machinery wants COM on its thread.
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    WorkerServicesWin services(run, sync, form);
+    const WorkerSettings settings{L"http://" INTERNETSETUP_ENDPOINT_HOST_W L"/version.php",
+                                  INTERNETSETUP_PAYLOAD_VERSION_PACKED};
+    RunDownloadWorker(run, TheWorkerGate(), services, settings);
+    if (SUCCEEDED(com)) CoUninitialize();
+  });
+}
+
+bool StartStatusThread(SetupRun& run, SyncCallQueue& sync, TInternetSetupForm& form) {
+  return StartThread([&run, &sync, &form] {
+    MonitorActionsWin actions(run, sync, form);
+    RunStatusMonitor(run, actions);
+  });
+}
+
+}  // namespace isetup

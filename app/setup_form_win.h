@@ -1,0 +1,68 @@
+// The setup window: its controller handlers, the close-and-launch protocol, and its three controls.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "monitor/status_monitor.h"
+#include "ui/skin_controls_win.h"
+
+namespace isetup {
+
+class SyncCallQueue;
+
+// Private message that starts the run once the message loop is going (first private number + 301).
+inline constexpr UINT WM_START_SETUP = WM_USER + 301;
+
+// Window thread only (checked in debug builds).
+class TInternetSetupForm final : public StatusView {
+ public:
+  static constexpr const wchar_t* kClassName = L"TInternetSetupForm";
+
+  TInternetSetupForm(SetupRun& run, SyncCallQueue& sync);
+  TInternetSetupForm(const TInternetSetupForm&) = delete;
+  TInternetSetupForm& operator=(const TInternetSetupForm&) = delete;
+
+  // Creates the window hidden, owned by `owner` so that it has no taskbar button, then runs FormCreate.
+  bool Create(HINSTANCE instance, HWND owner);
+  HWND hwnd() const { return hwnd_; }
+
+  // The close protocol: the close query, and on yes the close handler and the end of the message loop.
+  void Close();
+
+  // Reached from the other threads through the synchronous call.
+  void CloseSetupWindow() { Close(); }
+
+  // StatusView, for the monitor's refresh.
+  void SetGaugeValue(int value) override { SkinGauge1.SetValue(value); }
+  void SetLabelCaption(const std::wstring& caption) override { SkinLabel1.SetCaption(caption); }
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+  void CreateComponents();
+  void FormCreate();
+  void WMStartSetup();
+  bool FormCloseQuery();
+  void FormClose();
+  void Timer1Timer();
+  void CancelButtonClick();
+  void StartOfflineRoad();
+  void ShowCentred();
+
+  SetupRun& run_;
+  SyncCallQueue& sync_;
+  HWND hwnd_ = nullptr;
+  DWORD ownerThread_ = 0;
+
+  ui::SkinButton CancelButton;
+  ui::SkinGauge SkinGauge1;
+  ui::SkinLabel SkinLabel1;
+};
+
+// Whether the system reports a connection (its flags are not looked at; no server is contacted).
+bool IsOnline();
+
+}  // namespace isetup

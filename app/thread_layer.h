@@ -1,0 +1,75 @@
+// The thread layer: threads that start on creation and are never joined, and the blocking synchronous
+// call onto the window thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace isetup {
+
+// A thread whose body starts at once on creation. It is never joined or waited for and the process
+// end does not wait for it; an exception escaping the body ends the thread quietly and is kept here.
+class BackgroundThread {
+ public:
+  explicit BackgroundThread(std::function<void()> body);  // throws std::system_error if none can be made
+  BackgroundThread(const BackgroundThread&) = delete;
+  BackgroundThread& operator=(const BackgroundThread&) = delete;
+
+  bool Ended() const;                   // the body has returned or thrown
+  std::exception_ptr Error() const;     // what escaped the body, if anything
+  std::thread::id Id() const { return id_; }
+  std::thread::native_handle_type NativeHandle() const { return handle_; }
+
+ private:
+  struct State {
+    mutable std::mutex mutex;
+    bool ended = false;
+    std::exception_ptr error;
+  };
+  std::shared_ptr<State> state_;  // shared with the running body, so it outlives this object if need be
+  std::thread::id id_;
+  std::thread::native_handle_type handle_{};
+};
+
+void SleepMilliseconds(int milliseconds);
+
+// Routines queued by other threads and run on the window thread, first in, first out. The window thread
+// runs them when it is woken (the wake function posts it a message) and whenever it falls idle.
+class SyncCallQueue {
+ public:
+  explicit SyncCallQueue(std::function<void()> wakeWindowThread);
+  SyncCallQueue(const SyncCallQueue&) = delete;
+  SyncCallQueue& operator=(const SyncCallQueue&) = delete;
+
+  // The calling thread becomes the window thread.
+  void BindToCurrentThread();
+  bool OnWindowThread() const;
+
+  // Runs `routine` on the window thread and waits, without a time limit, until it has run there; at
+  // once when called on the window thread. An exception it raises is raised again here.
+  void Call(const std::function<void()>& routine);
+
+  // Window thread only: runs every routine queued so far.
+  void RunPending();
+
+ private:
+  struct Request {
+    const std::function<void()>* routine;
+    std::exception_ptr error;
+    bool done = false;
+  };
+
+  std::function<void()> wake_;
+  std::atomic<std::thread::id> windowThread_;
+  std::mutex mutex_;
+  std::condition_variable finished_;
+  std::deque<Request*> queue_;
+};
+
+}  // namespace isetup

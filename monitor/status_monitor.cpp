@@ -1,0 +1,39 @@
+// The status monitor's loop and the refresh it runs on the window thread.
+#include "monitor/status_monitor.h"
+
+#include "app/status_texts.h"
+#include "payload/temp_paths.h"
+
+namespace isetup {
+
+void RefreshStatusView(SetupRun& run, StatusView& view) {
+  view.SetGaugeValue(run.DownloadPercent.load());
+  if (run.State.CancelRequested.load())
+    view.SetLabelCaption(std::wstring(StatusCancelled));
+  else
+    view.SetLabelCaption(run.StatusText.Get());
+}
+
+void RunStatusMonitor(SetupRun& run, MonitorActions& actions) {
+  int passes = 0;
+  int cancelTicks = 0;
+  for (;;) {
+    actions.RefreshStatusView();
+    if (++passes == kMonitorTimeoutPass) run.State.CancelRequested.store(true);
+    if (run.State.CancelRequested.load()) ++cancelTicks;
+    if (cancelTicks == kMonitorGraceTicks) {
+      // Forced fall-back: the worker is stopped before SetupPath changes, the new file is complete
+      // before Finished, and Finished is set before the close is asked for.
+      actions.StopWorker();
+      std::wstring path = run.SetupPath.Get();
+      InsertBeforeDot(path, L"2");
+      run.SetupPath.Set(path);
+      actions.WriteEmbeddedInstaller(path);
+      run.State.Finished.store(true);
+      actions.CloseSetupWindow();
+    }
+    actions.Sleep(kMonitorPauseMs);
+  }
+}
+
+}  // namespace isetup

@@ -1,0 +1,85 @@
+// The download worker's steps, from the first pause to the close request.
+#include "update/download_worker.h"
+
+#include "app/status_texts.h"
+#include "update/version_query.h"
+
+namespace isetup {
+namespace {
+
+// Thrown when the worker has been stopped; ends the body quietly.
+struct WorkerStopped {};
+
+class Worker {
+ public:
+  Worker(SetupRun& run, WorkerGate& gate, WorkerServices& services)
+      : run_(run), gate_(gate), services_(services) {}
+
+  template <typename Action>
+  void Act(Action&& action) {
+    if (!gate_.Act(std::forward<Action>(action))) throw WorkerStopped{};
+  }
+  void SetStatus(std::wstring text) {
+    Act([&] { run_.StatusText.Set(std::move(text)); });
+  }
+
+  // Fetches, reads, compares, downloads and verifies; true when a verified newer installer stands at
+  // SetupPath.
+  bool TryUpdate(const WorkerSettings& settings, const std::wstring& query) {
+    if (!services_.DownloadUrlToFile(settings.versionEndpoint + query, run_.VersionInfoPath)) {
+      SetStatus(std::wstring(StatusUndetermined));
+      return false;
+    }
+    const VersionReply reply = services_.ReadVersionReply(run_.VersionInfoPath);
+    if (!reply.Usable) {
+      SetStatus(std::wstring(StatusUndetermined));
+      return false;
+    }
+    if (settings.embeddedInstallerVersion >= reply.Version) {
+      SetStatus(std::wstring(StatusLatestInUse));
+      return false;
+    }
+    SetStatus(std::wstring(StatusDownloading) + L" " + reply.VersionText);
+    const std::wstring setupPath = run_.SetupPath.Get();
+    if (!services_.DownloadUrlToFile(L"http://" + reply.Url + query, setupPath)) {
+      SetStatus(std::wstring(StatusDownloadFailed));
+      return false;
+    }
+    services_.Sleep(kWorkerPauseMs);
+    if (services_.QueryFileSize(setupPath) != reply.Size ||
+        services_.ComputeDownloadChecksum(setupPath) != reply.Checksum) {
+      SetStatus(std::wstring(StatusDownloadFailed));
+      return false;
+    }
+    SetStatus(std::wstring(StatusCompleted));
+    return true;
+  }
+
+ private:
+  SetupRun& run_;
+  WorkerGate& gate_;
+  WorkerServices& services_;
+};
+
+}  // namespace
+
+void RunDownloadWorker(SetupRun& run, WorkerGate& gate, WorkerServices& services,
+                       const WorkerSettings& settings) {
+  Worker worker(run, gate, services);
+  try {
+    services.Sleep(kWorkerPauseMs);
+    const std::wstring query = BuildVersionQuery(run.OwnVersionText, run.AffiliateQuery, services.QuerySeed());
+    const bool verified = worker.TryUpdate(settings, query);
+    services.Sleep(kWorkerPauseMs);
+    // The file at SetupPath is complete before Finished, and Finished is set before the close.
+    worker.Act([&] {
+      if (!verified) services.WriteEmbeddedInstaller(run.SetupPath.Get());
+      run.State.Finished.store(true);
+    });
+    worker.Act([&] { services.CloseSetupWindow(); });
+  } catch (const WorkerStopped&) {
+    // Stopped by the monitor: nothing more of ours may become visible.
+  }
+}
+
+}  // namespace isetup

@@ -1,0 +1,209 @@
+// The worker's roads: each outcome's status texts, which file ends at SetupPath, the order of the
+// end of the run, and a stop by the monitor that leaves nothing visible behind.
+#include "update/download_worker.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/status_texts.h"
+#include "base/io_error.h"
+#include "update/version_query.h"
+
+namespace isetup {
+namespace {
+
+const std::wstring kEndpoint = L"http://127.0.0.1:1/version.php";
+const std::wstring kSetupPath = L"C:\\Temp\\TalvimorasterSetup.exe";
+const std::wstring kInfoPath = L"C:\\Temp\\TalvimorasterLastVer.txt";
+constexpr std::uint32_t kSeed = 12345;
+constexpr std::int32_t kSize = 14178100;
+constexpr std::int32_t kChecksum = -123456;
+
+class FakeServices : public WorkerServices {
+ public:
+  explicit FakeServices(SetupRun& run) : run_(run) {}
+
+  bool DownloadUrlToFile(const std::wstring& url, const std::wstring& path) override {
+    Note("download " + Narrow(path == kSetupPath ? L"setup" : path == kInfoPath ? L"info" : path));
+    urls.push_back(url);
+    if (onDownload) onDownload(path);
+    return path == kInfoPath ? versionRequestOk : installerRequestOk;
+  }
+  VersionReply ReadVersionReply(const std::wstring& path) override {
+    EXPECT_EQ(path, kInfoPath);
+    Note("read reply");
+    if (replyThrows) throw IoError(2, "gone");
+    return reply;
+  }
+  std::int32_t QueryFileSize(const std::wstring& path) override {
+    EXPECT_EQ(path, kSetupPath);
+    Note("size");
+    return size;
+  }
+  std::int32_t ComputeDownloadChecksum(const std::wstring& path) override {
+    EXPECT_EQ(path, kSetupPath);
+    Note("checksum");
+    return checksum;
+  }
+  void WriteEmbeddedInstaller(const std::wstring& path) override {
+    EXPECT_EQ(path, kSetupPath);
+    Note(std::string("write embedded, finished=") + (run_.State.Finished ? "yes" : "no"));
+  }
+  void CloseSetupWindow() override {
+    Note(std::string("close, finished=") + (run_.State.Finished ? "yes" : "no"));
+  }
+  void Sleep(int milliseconds) override {
+    EXPECT_EQ(milliseconds, 1000);
+    Note("sleep");
+  }
+  std::uint32_t QuerySeed() override { return kSeed; }
+
+  // Every event, and every status text that was visible at some event.
+  void Note(const std::string& event) {
+    events.push_back(event);
+    const std::wstring status = run_.StatusText.Get();
+    if (statuses.empty() || statuses.back() != status) statuses.push_back(status);
+  }
+  static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+  bool versionRequestOk = true;
+  bool installerRequestOk = true;
+  bool replyThrows = false;
+  VersionReply reply;
+  std::int32_t size = kSize;
+  std::int32_t checksum = kChecksum;
+  std::function<void(const std::wstring&)> onDownload;
+  std::vector<std::string> events;
+  std::vector<std::wstring> statuses;
+  std::vector<std::wstring> urls;
+
+ private:
+  SetupRun& run_;
+};
+
+VersionReply Reply(const std::wstring& version) {
+  VersionReply reply;
+  reply.VersionText = version;
+  reply.Version = ParsePackedVersion(version);
+  reply.Size = kSize;
+  reply.Checksum = kChecksum;
+  reply.Url = L"downloads.example/TalvimorasterSetup.exe";
+  return reply;
+}
+
+struct Road {
+  const char* name;
+  std::function<void(FakeServices&)> arrange;
+  std::vector<std::string> events;
+  std::vector<std::wstring> statuses;  // after the initial searching text
+};
+
+const std::wstring kDownloading253 = std::wstring(StatusDownloading) + L" 2.53.0.0";
+
+class DownloadWorkerRoads : public ::testing::TestWithParam<Road> {};
+
+TEST_P(DownloadWorkerRoads, StatusTextsFilesAndTheEndOfTheRun) {
+  const Road& road = GetParam();
+  SetupRun run;
+  run.SetupPath.Set(kSetupPath);
+  run.VersionInfoPath = kInfoPath;
+  run.OwnVersionText = L"2.52.0.0";
+  run.AffiliateQuery = L"affid=00000000&affsid=00000000";
+  run.StatusText.Set(std::wstring(StatusSearching));
+  FakeServices services(run);
+  services.reply = Reply(L"2.53.0.0");
+  road.arrange(services);
+  WorkerGate gate;
+  RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000});
+
+  EXPECT_EQ(services.events, road.events);
+  std::vector<std::wstring> expectedStatuses{std::wstring(StatusSearching)};
+  expectedStatuses.insert(expectedStatuses.end(), road.statuses.begin(), road.statuses.end());
+  EXPECT_EQ(services.statuses, expectedStatuses);
+  EXPECT_TRUE(run.State.Finished);
+  EXPECT_FALSE(run.State.CancelRequested);  // the worker never raises a cancel itself
+
+  // Both requests carry the same query.
+  std::uint32_t seed = kSeed;
+  const std::wstring query = L"?ISetupVer=02340000&affid=00000000&affsid=00000000&rnd=" +
+                             std::to_wstring(DrawQueryRandom(seed));
+  ASSERT_FALSE(services.urls.empty());
+  EXPECT_EQ(services.urls[0], kEndpoint + query);
+  if (services.urls.size() > 1) {
+    EXPECT_EQ(services.urls[1], L"http://" + services.reply.Url + query);
+  }
+}
+
+const std::vector<std::string> kFallBackEnd{"sleep", "write embedded, finished=no", "close, finished=yes"};
+
+std::vector<std::string> Events(std::vector<std::string> head, bool verified = false) {
+  if (verified) {
+    head.insert(head.end(), {"sleep", "close, finished=yes"});
+  } else {
+    head.insert(head.end(), kFallBackEnd.begin(), kFallBackEnd.end());
+  }
+  return head;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Roads, DownloadWorkerRoads,
+    ::testing::Values(
+        Road{"Verified", [](FakeServices&) {},
+             Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum"}, true),
+             {kDownloading253, std::wstring(StatusCompleted)}},
+        Road{"VersionRequestFails", [](FakeServices& s) { s.versionRequestOk = false; },
+             Events({"sleep", "download info"}), {std::wstring(StatusUndetermined)}},
+        Road{"ReplyUnusable", [](FakeServices& s) { s.reply.Usable = false; },
+             Events({"sleep", "download info", "read reply"}), {std::wstring(StatusUndetermined)}},
+        Road{"SameVersion", [](FakeServices& s) { s.reply = Reply(L"2.52.0.0"); },
+             Events({"sleep", "download info", "read reply"}), {std::wstring(StatusLatestInUse)}},
+        Road{"OlderVersion", [](FakeServices& s) { s.reply = Reply(L"2.51.255.255"); },
+             Events({"sleep", "download info", "read reply"}), {std::wstring(StatusLatestInUse)}},
+        Road{"HugeVersionIsNewerUnsigned", [](FakeServices& s) { s.reply = Reply(L"200.0.0.0"); },
+             Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum"}, true),
+             {std::wstring(StatusDownloading) + L" 200.0.0.0", std::wstring(StatusCompleted)}},
+        Road{"InstallerRequestFails", [](FakeServices& s) { s.installerRequestOk = false; },
+             Events({"sleep", "download info", "read reply", "download setup"}),
+             {kDownloading253, std::wstring(StatusDownloadFailed)}},
+        Road{"WrongSizeSkipsTheChecksum", [](FakeServices& s) { s.size = kSize - 1; },
+             Events({"sleep", "download info", "read reply", "download setup", "sleep", "size"}),
+             {kDownloading253, std::wstring(StatusDownloadFailed)}},
+        Road{"WrongChecksum", [](FakeServices& s) { s.checksum = kChecksum + 1; },
+             Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum"}),
+             {kDownloading253, std::wstring(StatusDownloadFailed)}}),
+    [](const ::testing::TestParamInfo<Road>& info) { return std::string(info.param.name); });
+
+TEST(DownloadWorker, UnreadableReplyEndsTheThreadWithoutFinishingTheRun) {
+  SetupRun run;
+  run.SetupPath.Set(kSetupPath);
+  run.VersionInfoPath = kInfoPath;
+  FakeServices services(run);
+  services.replyThrows = true;
+  WorkerGate gate;
+  EXPECT_THROW(RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000}), IoError);
+  EXPECT_FALSE(run.State.Finished);
+  EXPECT_EQ(services.events, (std::vector<std::string>{"sleep", "download info", "read reply"}));
+}
+
+TEST(DownloadWorker, StoppedDuringTheDownloadDoesNothingVisibleAfterwards) {
+  SetupRun run;
+  run.SetupPath.Set(kSetupPath);
+  run.VersionInfoPath = kInfoPath;
+  FakeServices services(run);
+  services.reply = Reply(L"2.53.0.0");
+  services.installerRequestOk = false;  // the transfer returns, late, as failed
+  WorkerGate gate;
+  services.onDownload = [&](const std::wstring& path) {
+    if (path == kSetupPath) gate.Revoke();
+  };
+  RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000});
+  EXPECT_EQ(services.events, (std::vector<std::string>{"sleep", "download info", "read reply", "download setup"}));
+  EXPECT_EQ(run.StatusText.Get(), kDownloading253);  // not replaced by the failure text
+  EXPECT_FALSE(run.State.Finished);
+}
+
+}  // namespace
+}  // namespace isetup
