@@ -20,6 +20,8 @@ namespace isetup {
 namespace {
 
 constexpr UINT_PTR kTimer1 = 1;
+constexpr ui::Size kClientSize{440, 97};
+constexpr int kPlainGaugeHeight = 25;
 
 }  // namespace
 
@@ -43,8 +45,7 @@ bool TInternetSetupForm::Create(HINSTANCE instance, HWND owner) {
   // A fixed dialog frame without window menu, caption buttons or icon.
   const DWORD style = WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN;
   const DWORD exStyle = WS_EX_DLGMODALFRAME;
-  const ui::FormSpec& form = ui::SetupFormSpec();
-  RECT frame{0, 0, form.clientWidth, form.clientHeight};
+  RECT frame{0, 0, kClientSize.width, kClientSize.height};
   AdjustWindowRectEx(&frame, style, FALSE, exStyle);
   ownerThread_ = GetCurrentThreadId();
   hwnd_ = CreateWindowExW(exStyle, kClassName, L"", style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
@@ -98,13 +99,15 @@ LRESULT TInternetSetupForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
 }
 
 void TInternetSetupForm::CreateComponents() {
-  const ui::FormSpec& form = ui::SetupFormSpec();
-  const ui::FormBoxes boxes = ui::LayoutSetupForm(form, /*skinned=*/false);
-  // Created in tab order: the button, the gauge, the label.
-  CancelButton.Create(hwnd_, boxes.cancelButton, std::wstring(form.cancelButton.caption),
-                      [this] { CancelButtonClick(); });
-  SkinGauge1.Create(hwnd_, boxes.gauge);
-  SkinLabel1.Create(hwnd_, boxes.label);
+  using ui::ComponentRole;
+  using ui::SetupFormComponent;
+  const ui::SetupFormBoxes boxes = ui::LayOutSetupForm(kClientSize, kPlainGaugeHeight);
+  // Created in tab order: the button, the gauge, the label. A control that cannot be created leaves a
+  // window without it; the run itself does not depend on them.
+  (void)CancelButton.Create(hwnd_, boxes.cancelButton, SetupFormComponent(ComponentRole::CancelButton),
+                            [this] { CancelButtonClick(); });
+  (void)SkinGauge1.Create(hwnd_, boxes.gauge, SetupFormComponent(ComponentRole::ProgressGauge));
+  (void)SkinLabel1.Create(hwnd_, boxes.label, SetupFormComponent(ComponentRole::StatusLine));
 }
 
 void TInternetSetupForm::FormCreate() {
@@ -166,13 +169,14 @@ bool TInternetSetupForm::FormCloseQuery() {
 }
 
 void TInternetSetupForm::FormClose() {
+  using ui::SetupFormComponent;
   // Launched is claimed before the shell is called: a close that arrives while the shell pumps
   // messages must not launch a second time.
   if (!run_.State.Launched.exchange(true)) {
     const std::wstring setupPath = run_.SetupPath.Get();
     ShellExecuteW(hwnd_, L"open", setupPath.c_str(), L"", L"", SW_SHOWNORMAL);
   }
-  SetTimer(hwnd_, kTimer1, ui::SetupFormSpec().timerIntervalMs, nullptr);
+  SetTimer(hwnd_, kTimer1, SetupFormComponent(ui::ComponentRole::CloseTimer).timerInterval, nullptr);
 }
 
 void TInternetSetupForm::Timer1Timer() { Close(); }

@@ -36,9 +36,15 @@ std::wstring ExtractAffiliateQuery(std::span<const std::uint8_t> bytes);
 // A value that may travel unescaped in a URL query: exactly 8 characters from A-Z a-z 0-9 - _.
 bool IsValidTagValue(std::string_view value);
 
+// Whether the marker found at `markerOffset` heads a well-formed tag: the 4-byte little-endian length
+// field right before it holds the length of marker and value (14 or 15), all 8 value bytes are there
+// and a zero byte ends the text. An error message when not, std::nullopt when it is.
+[[nodiscard]] std::optional<std::string> CheckTagHeader(std::span<const std::uint8_t> bytes,
+                                                        std::string_view marker, std::size_t markerOffset);
+
 // Overwrites the 8 value bytes after the first occurrence of each given marker, in place.
-// Returns an error message and leaves the bytes untouched when a value is invalid or a marker
-// (or its 8 value bytes) is missing; std::nullopt on success.
+// Returns an error message and leaves the bytes untouched when a value is invalid or a marker is
+// missing or does not head a well-formed tag (CheckTagHeader); std::nullopt on success.
 [[nodiscard]] std::optional<std::string> StampAffiliateTags(std::span<std::uint8_t> bytes,
                                                             std::optional<std::string_view> affid,
                                                             std::optional<std::string_view> affsid);

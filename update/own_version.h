@@ -9,4 +9,7 @@ namespace isetup {
 // empty when there is none. Never throws.
 std::wstring GetOwnFileVersion();
 
+// The same for any file: empty when it has no version block, no translation or no FileVersion string.
+std::wstring GetFileVersionText(const std::wstring& path);
+
 }  // namespace isetup

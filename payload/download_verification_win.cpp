@@ -1,0 +1,93 @@
+// Measuring a downloaded installer on disk: its size and its byte-sum checksum.
+#include "payload/download_verification.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <limits>
+#include <vector>
+
+#include "base/win32_error_win.h"
+#include "payload/checksum.h"
+
+namespace isetup {
+namespace {
+
+// No file means nothing there or a folder there; a file held open elsewhere still exists.
+bool IsFile(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// The opened file; Close() reports a failing close, the destructor only cleans up after a throw.
+class OpenedFile {
+ public:
+  explicit OpenedFile(const std::wstring& path)
+      : handle_(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    if (handle_ == INVALID_HANDLE_VALUE) ThrowLastError("cannot open the downloaded installer");
+  }
+  OpenedFile(const OpenedFile&) = delete;
+  OpenedFile& operator=(const OpenedFile&) = delete;
+  ~OpenedFile() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+
+  // The size as the 32-bit value it is compared with; a file of 2 GiB or more cannot be the installer and
+  // would otherwise wrap around onto a plausible size.
+  std::int32_t Size() const {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handle_, &size)) ThrowLastError("cannot take the size of the downloaded installer");
+    if (size.QuadPart > std::numeric_limits<std::int32_t>::max()) {
+      ThrowWin32Error(ERROR_FILE_TOO_LARGE, "the downloaded installer is larger than 2 GiB");
+    }
+    return static_cast<std::int32_t>(size.QuadPart);
+  }
+
+  // Reads `count` bytes from the start; fewer than that is an end-of-file error.
+  std::vector<std::uint8_t> ReadAll(std::size_t count) const {
+    std::vector<std::uint8_t> bytes(count);
+    std::size_t done = 0;
+    while (done < count) {
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 20));
+      DWORD read = 0;
+      if (!ReadFile(handle_, bytes.data() + done, chunk, &read, nullptr)) {
+        ThrowLastError("cannot read the downloaded installer");
+      }
+      if (read == 0) ThrowWin32Error(ERROR_HANDLE_EOF, "the downloaded installer ended before its size");
+      done += read;
+    }
+    return bytes;
+  }
+
+  void Close() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(handle)) ThrowLastError("cannot close the downloaded installer");
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+std::int32_t QueryFileSize(const std::wstring& path) {
+  if (!IsFile(path)) return 0;
+  OpenedFile file(path);
+  const std::int32_t size = file.Size();
+  file.Close();
+  return size;
+}
+
+std::int32_t ComputeDownloadChecksum(const std::wstring& path) {
+  if (!IsFile(path)) return 0;
+  OpenedFile file(path);
+  const std::int32_t size = file.Size();
+  std::int32_t checksum = 0;
+  if (size > 0) checksum = ByteSumChecksum(file.ReadAll(static_cast<std::size_t>(size)));
+  file.Close();
+  return checksum;
+}
+
+}  // namespace isetup

@@ -1,0 +1,92 @@
+// Size and checksum of files on disk, and the failures that escape as IoError.
+#include "payload/download_verification.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "base/io_error.h"
+#include "payload/checksum.h"
+
+namespace isetup {
+namespace {
+
+namespace fs = std::filesystem;
+
+class DownloadVerification : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / "isetup_download_verification_test";
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override {
+    fs::remove_all(folder_);
+  }
+  fs::path Write(const char* name, const std::string& bytes) {
+    const fs::path path = folder_ / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+  fs::path folder_;
+};
+
+std::uint32_t ErrorCodeOf(auto call) {
+  try {
+    call();
+  } catch (const IoError& error) {
+    return error.code();
+  }
+  return 0;
+}
+
+TEST_F(DownloadVerification, NothingThereGivesZero) {
+  for (const fs::path& path : {folder_ / "missing.exe", folder_}) {
+    EXPECT_EQ(QueryFileSize(path.wstring()), 0);
+    EXPECT_EQ(ComputeDownloadChecksum(path.wstring()), 0);
+  }
+  const fs::path empty = Write("empty.exe", "");
+  EXPECT_EQ(QueryFileSize(empty.wstring()), 0);
+  EXPECT_EQ(ComputeDownloadChecksum(empty.wstring()), 0);
+}
+
+TEST_F(DownloadVerification, MeasuresTheFileAndLeavesItUnchanged) {
+  std::string content = "MZ";
+  content += std::string(5000, '\x90') + "affid=12345678" + '\0' + '\0' + "affsid=87654321" + '\0' + "tail";
+  const fs::path path = Write("TalvimorasterSetup.exe", content);
+  const std::vector<std::uint8_t> bytes(content.begin(), content.end());
+  EXPECT_EQ(QueryFileSize(path.wstring()), static_cast<std::int32_t>(content.size()));
+  EXPECT_EQ(ComputeDownloadChecksum(path.wstring()), ByteSumChecksum(bytes));
+  std::ifstream file(path, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()), content);
+}
+
+TEST_F(DownloadVerification, LargeSumWrapsToNegative) {
+  const fs::path path = Write("big.exe", std::string(8421505, '\xFF'));
+  EXPECT_EQ(QueryFileSize(path.wstring()), 8421505);
+  EXPECT_EQ(ComputeDownloadChecksum(path.wstring()), -2147483521);
+}
+
+TEST_F(DownloadVerification, UnopenableFilesThrowWithTheSystemCode) {
+  // (A read-only file would do as well on Windows, but Wine running as root opens it for writing.)
+  const fs::path held = Write("held.exe", "abc");
+  HANDLE exclusive = CreateFileW(held.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ErrorCodeOf([&] { QueryFileSize(held.wstring()); }), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(ErrorCodeOf([&] { ComputeDownloadChecksum(held.wstring()); }), ERROR_SHARING_VIOLATION);
+  CloseHandle(exclusive);
+
+  // A writer that shares reading and writing does not get in the way.
+  HANDLE shared = CreateFileW(held.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(shared, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(QueryFileSize(held.wstring()), 3);
+  EXPECT_EQ(ComputeDownloadChecksum(held.wstring()), 'a' + 'b' + 'c');
+  CloseHandle(shared);
+}
+
+}  // namespace
+}  // namespace isetup

@@ -1,0 +1,66 @@
+// The embedded installer of this test program (its own raw-data resource 2), read and written out.
+#include "payload/embedded_installer.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace isetup {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kStandIn = "MZ stand-in installer affid=Test0001 then affsid=Sub-_002 and the end";
+
+std::string ReadFileBytes(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+class EmbeddedInstaller : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / "isetup_embedded_installer_test";
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+  fs::path folder_;
+};
+
+TEST_F(EmbeddedInstaller, ReadsTheResourceInPlace) {
+  const auto bytes = EmbeddedInstallerBytes();
+  EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), kStandIn);
+  EXPECT_EQ(EmbeddedInstallerBytes().data(), bytes.data());
+  EXPECT_EQ(ExtractEmbeddedAffiliateQuery(), L"affid=Test0001&affsid=Sub-_002");
+}
+
+TEST_F(EmbeddedInstaller, ReplacesALongerFileExactly) {
+  const fs::path path = folder_ / "TalvimorasterSetup.exe";
+  std::ofstream(path, std::ios::binary) << std::string(10000, 'x');
+  WriteEmbeddedInstaller(path.wstring());
+  EXPECT_EQ(ReadFileBytes(path), kStandIn);
+  WriteEmbeddedInstaller((folder_ / "new.exe").wstring());
+  EXPECT_EQ(ReadFileBytes(folder_ / "new.exe"), kStandIn);
+}
+
+TEST_F(EmbeddedInstaller, FailuresAreSilent) {
+  const fs::path missing = folder_ / "no such folder" / "TalvimorasterSetup.exe";
+  WriteEmbeddedInstaller(missing.wstring());
+  EXPECT_FALSE(fs::exists(missing.parent_path()));
+
+  // A path that another handle holds without sharing cannot be opened; it stays as it was.
+  const fs::path held = folder_ / "held.exe";
+  std::ofstream(held, std::ios::binary) << "old";
+  HANDLE other = CreateFileW(held.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  WriteEmbeddedInstaller(held.wstring());
+  CloseHandle(other);
+  EXPECT_EQ(ReadFileBytes(held), "old");
+}
+
+}  // namespace
+}  // namespace isetup

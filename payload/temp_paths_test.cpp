@@ -1,0 +1,37 @@
+// The second file name of the fall-back and the choice of the temp folder text.
+#include "payload/temp_paths.h"
+
+#include <gtest/gtest.h>
+
+namespace isetup {
+namespace {
+
+TEST(InsertBeforeDot, OnlyTheFileNameCounts) {
+  struct Case {
+    std::wstring path, expected;
+  } cases[] = {
+      {L"C:\\Users\\root\\Temp\\TalvimorasterSetup.exe", L"C:\\Users\\root\\Temp\\TalvimorasterSetup2.exe"},
+      {L"C:\\Users\\john.doe\\Temp\\TalvimorasterSetup.exe", L"C:\\Users\\john.doe\\Temp\\TalvimorasterSetup2.exe"},
+      {L"C:\\Users\\john.doe\\Temp\\Setup", L"C:\\Users\\john.doe\\Temp\\Setup2"},
+      {L"C:/a.b/setup.tar.gz", L"C:/a.b/setup.tar2.gz"},
+      {L"C:\\Temp\\.exe", L"C:\\Temp\\2.exe"},
+      {L".exe", L"2.exe"},
+      {L"", L"2"},
+  };
+  for (auto c : cases) {
+    const std::wstring original = c.path;
+    InsertBeforeDot(c.path, L"2");
+    EXPECT_EQ(c.path, c.expected) << original;
+  }
+}
+
+TEST(ChooseTempFolder, PrefersTheLongFormAndEndsWithABackslash) {
+  EXPECT_EQ(ChooseTempFolder(L"C:\\Users\\Long Name\\Temp\\", L"C:\\Users\\LONGNA~1\\Temp\\"),
+            L"C:\\Users\\Long Name\\Temp\\");
+  EXPECT_EQ(ChooseTempFolder(L"", L"C:\\Users\\LONGNA~1\\Temp\\"), L"C:\\Users\\LONGNA~1\\Temp\\");
+  EXPECT_EQ(ChooseTempFolder(L"C:\\Temp", L"C:\\TEMP\\"), L"C:\\Temp\\");
+  EXPECT_EQ(ChooseTempFolder(L"", L""), L".\\");
+}
+
+}  // namespace
+}  // namespace isetup

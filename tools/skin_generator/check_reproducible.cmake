@@ -1,0 +1,10 @@
+# Runs the skin generator into a scratch file and fails unless it matches the committed asset byte for byte.
+execute_process(COMMAND ${GENERATOR} ${OUTPUT} RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "skin-generator failed (${status})")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${OUTPUT} ${EXPECTED} RESULT_VARIABLE differs)
+file(REMOVE ${OUTPUT})
+if(NOT differs EQUAL 0)
+  message(FATAL_ERROR "${EXPECTED} differs from what the generator makes; run the regenerate-skin target")
+endif()

@@ -1,0 +1,190 @@
+// The setup window's declared components and the align-with-margins computation over them.
+#include "ui/setup_form_layout.h"
+
+#include <algorithm>
+#include <array>
+
+namespace isetup::ui {
+namespace {
+
+constexpr Colour kWindowText = Colour::System(SystemColour::WindowText);
+
+constexpr FormSpec kForm{
+    .name = "InternetSetupForm",
+    .font = {.face = L"Tahoma", .height = -11, .bold = false, .colour = kWindowText},
+    .colour = Colour::System(SystemColour::ButtonFace),
+    .pixelsPerInch = 96,
+};
+
+// Declaration order of the window description; the visual ones are also in tab order.
+constexpr std::array kComponents{
+    ComponentSpec{
+        .name = "CancelButton",
+        .className = L"TSkinButton",
+        .role = ComponentRole::CancelButton,
+        .visual = true,
+        .align = Align::Bottom,
+        .design = {.left = 160, .top = 62, .width = 120, .height = 25},
+        .margins = {.left = 160, .top = 10, .right = 160, .bottom = 10},
+        .tabOrder = 0,
+        .caption = L"Отменить",
+        .defaultFont = {.face = L"Tahoma", .height = 14, .bold = true, .colour = kWindowText},
+        .skinDataName = L"button",
+        .canFocus = false,
+        .useSkinFont = true,
+        .useSkinFontColor = true,
+        .useSkinSize = true,
+    },
+    ComponentSpec{
+        .name = "SkinGauge1",
+        .className = L"TSkinGauge",
+        .role = ComponentRole::ProgressGauge,
+        .visual = true,
+        .align = Align::Top,
+        .design = {.left = 15, .top = 26, .width = 410, .height = 25},
+        .margins = {.left = 15, .top = 3, .right = 15, .bottom = 3},
+        .tabOrder = 1,
+        .defaultFont = {.face = L"Arial", .height = 14, .bold = false, .colour = kWindowText},
+        .skinDataName = L"gauge",
+        .useSkinFont = true,
+        .useSkinSize = true,
+        .gauge = {.minValue = 0,
+                  .maxValue = 100,
+                  .value = 0,
+                  .progressText = L"Загружено ",
+                  .showProgressText = true,
+                  .showPercent = true,
+                  .progressAnimationPause = 3000,
+                  .vertical = false},
+    },
+    ComponentSpec{
+        .name = "SkinLabel1",
+        .className = L"TSkinLabel",
+        .role = ComponentRole::StatusLine,
+        .visual = true,
+        .align = Align::Top,
+        .design = {.left = 15, .top = 0, .width = 410, .height = 20},
+        .margins = {.left = 15, .top = 0, .right = 15, .bottom = 3},
+        .tabOrder = 2,
+        .caption = L"",
+        .defaultFont = {.face = L"Arial", .height = 16, .bold = false, .colour = Colour::Rgb(0x000000)},
+        .skinDataName = L"label",
+        .useSkinFont = true,
+        .useSkinFontColor = true,
+        .useSkinSize = false,
+        .alignment = TextAlignment::Center,
+        .autoSize = false,
+        .border = LabelBorder::Frame,
+        .ellipsis = false,
+    },
+    ComponentSpec{
+        .name = "SkinForm1",
+        .className = L"TSkinForm",
+        .role = ComponentRole::FrameSkin,
+        .frame = {.hideCaptionButtons = true,
+                  .disableSystemMenu = true,
+                  .showIcon = false,
+                  .clientInactiveBlur = true,
+                  .alphaBlend = false,
+                  .magnetic = false,
+                  .defCaptionFont = {.face = L"Arial",
+                                     .height = 14,
+                                     .bold = true,
+                                     .colour = Colour::System(SystemColour::ButtonText)},
+                  .defInactiveCaptionFont = {.face = L"Arial",
+                                             .height = 14,
+                                             .bold = true,
+                                             .colour = Colour::System(SystemColour::ButtonShadow)}},
+    },
+    ComponentSpec{
+        .name = "SkinData1",
+        .className = L"TSkinData",
+        .role = ComponentRole::SkinHolder,
+    },
+    ComponentSpec{
+        .name = "CompressedStoredSkin1",
+        .className = L"TCompressedStoredSkin",
+        .role = ComponentRole::StoredSkin,
+        .compressedFileName = L"tlvm.skn",
+    },
+    ComponentSpec{
+        .name = "Timer1",
+        .className = L"TTimer",
+        .role = ComponentRole::CloseTimer,
+        .timerEnabled = false,
+        .timerInterval = 100,
+    },
+};
+
+constexpr AlignItem ItemOf(const ComponentSpec& spec) { return {spec.align, spec.design, spec.margins}; }
+
+}  // namespace
+
+const FormSpec& SetupForm() { return kForm; }
+
+std::span<const ComponentSpec> SetupFormComponents() { return kComponents; }
+
+const ComponentSpec& SetupFormComponent(ComponentRole role) {
+  // Every role is declared exactly once (checked by the tests), so the search always succeeds.
+  return *std::find_if(kComponents.begin(), kComponents.end(),
+                       [role](const ComponentSpec& spec) { return spec.role == role; });
+}
+
+std::vector<Box> LayOutAligned(std::span<const AlignItem> items, const Box& client) {
+  std::vector<Box> boxes(items.size());
+  Box free = client;
+
+  // The horizontal span an item gets from the free part, never narrower than nothing.
+  const auto across = [&free](const AlignItem& item, Box& box) {
+    box.left = free.left + item.margins.left;
+    box.right = std::max(box.left, free.right - item.margins.right);
+  };
+
+  std::vector<std::size_t> tops;
+  std::vector<std::size_t> bottoms;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const AlignItem& item = items[i];
+    if (item.align == Align::Top) tops.push_back(i);
+    if (item.align == Align::Bottom) bottoms.push_back(i);
+    if (item.align == Align::None) {
+      boxes[i] = {item.design.left, item.design.top, item.design.left + item.design.width,
+                  item.design.top + item.design.height};
+    }
+  }
+  std::stable_sort(tops.begin(), tops.end(),
+                   [&items](std::size_t a, std::size_t b) { return items[a].design.top < items[b].design.top; });
+  std::stable_sort(bottoms.begin(), bottoms.end(), [&items](std::size_t a, std::size_t b) {
+    return items[a].design.top + items[a].design.height > items[b].design.top + items[b].design.height;
+  });
+
+  for (std::size_t i : tops) {
+    const AlignItem& item = items[i];
+    Box& box = boxes[i];
+    across(item, box);
+    box.top = free.top + item.margins.top;
+    box.bottom = box.top + std::max(0, item.design.height);
+    free.top = box.bottom + item.margins.bottom;
+  }
+  for (std::size_t i : bottoms) {
+    const AlignItem& item = items[i];
+    Box& box = boxes[i];
+    across(item, box);
+    box.bottom = free.bottom - item.margins.bottom;
+    box.top = box.bottom - std::max(0, item.design.height);
+    free.bottom = box.top - item.margins.top;
+  }
+  return boxes;
+}
+
+SetupFormBoxes LayOutSetupForm(Size client, int gaugeHeight) {
+  const ComponentSpec* visual[] = {&SetupFormComponent(ComponentRole::CancelButton),
+                                   &SetupFormComponent(ComponentRole::ProgressGauge),
+                                   &SetupFormComponent(ComponentRole::StatusLine)};
+  std::array<AlignItem, 3> items{};
+  for (std::size_t i = 0; i < items.size(); ++i) items[i] = ItemOf(*visual[i]);
+  items[1].design.height = gaugeHeight;
+  const std::vector<Box> boxes = LayOutAligned(items, Box{0, 0, client.width, client.height});
+  return {boxes[0], boxes[1], boxes[2]};
+}
+
+}  // namespace isetup::ui

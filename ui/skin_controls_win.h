@@ -1,0 +1,142 @@
+// The setup window's three controls, window classes "TSkinLabel", "TSkinGauge" and "TSkinButton".
+// Each draws its plain look unless a skin entry is plugged in, which then draws the control instead.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "base/gdi_win.h"
+#include "ui/control_window_win.h"
+#include "ui/gauge_model.h"
+#include "ui/setup_form_layout.h"
+#include "ui/text_placement.h"
+
+namespace isetup::ui {
+
+inline constexpr wchar_t kSkinLabelClass[] = L"TSkinLabel";
+inline constexpr wchar_t kSkinGaugeClass[] = L"TSkinGauge";
+inline constexpr wchar_t kSkinButtonClass[] = L"TSkinButton";
+
+// The plain gauge's fill colour, #B6BDD2.
+inline constexpr COLORREF kPlainGaugeFill = RGB(0xB6, 0xBD, 0xD2);
+
+enum class ButtonState { Normal, Hot, Pressed };
+
+// A loaded skin's entry for a control draws the whole client area of it. The entry must outlive the
+// controls that use it; null means the plain look.
+class LabelSkinEntry {
+ public:
+  virtual ~LabelSkinEntry() = default;
+  virtual void DrawLabel(HDC dc, const RECT& client, const std::wstring& caption, TextAlignment alignment) const = 0;
+};
+
+class GaugeSkinEntry {
+ public:
+  virtual ~GaugeSkinEntry() = default;
+  virtual void DrawGauge(HDC dc, const RECT& client, const GaugeModel& model) const = 0;
+};
+
+class ButtonSkinEntry {
+ public:
+  virtual ~ButtonSkinEntry() = default;
+  virtual void DrawButton(HDC dc, const RECT& client, ButtonState state, const std::wstring& caption) const = 0;
+};
+
+// The status line. Its window text is its caption.
+class SkinLabel final : public ControlWindow {
+ public:
+  SkinLabel() = default;
+  ~SkinLabel() override = default;
+
+  // Takes caption, alignment, border and DefaultFont from spec.
+  [[nodiscard]] bool Create(HWND parent, const Box& box, const ComponentSpec& spec);
+  // Redraws at once when the text changes.
+  void SetCaption(const std::wstring& caption);
+  const std::wstring& Caption() const { return caption_; }
+  void SetSkinEntry(const LabelSkinEntry* entry);
+
+ private:
+  void Paint(HDC dc, const RECT& client) override;
+  void OnDestroy() override;
+  void PaintPlain(HDC dc, const RECT& client);
+
+  std::wstring caption_;
+  TextAlignment alignment_ = TextAlignment::Center;
+  LabelBorder border_ = LabelBorder::None;
+  FontSpec fontSpec_;
+  GdiObject<HFONT> font_;
+  const LabelSkinEntry* skin_ = nullptr;
+};
+
+// The progress gauge. Its window text is the composed gauge text, e.g. "Загружено 42%".
+class SkinGauge final : public ControlWindow {
+ public:
+  SkinGauge() = default;
+  ~SkinGauge() override = default;
+
+  // Takes the gauge settings and DefaultFont from spec.
+  [[nodiscard]] bool Create(HWND parent, const Box& box, const ComponentSpec& spec);
+  // Clamped; marks for redraw (at the next paint) only when the stored value changed.
+  void SetValue(int value);
+  int Value() const { return model_.Value(); }
+  // These redraw at once.
+  void SetMinValue(int value);
+  void SetMaxValue(int value);
+  void SetProgressText(const std::wstring& text);
+  void SetShowProgressText(bool show);
+  void SetShowPercent(bool show);
+  // A negative pause is ignored.
+  void SetProgressAnimationPause(int milliseconds);
+  int MinValue() const { return model_.MinValue(); }
+  int MaxValue() const { return model_.MaxValue(); }
+  int ProgressAnimationPause() const { return model_.ProgressAnimationPause(); }
+  std::wstring Text() const { return model_.Text(); }
+  const GaugeModel& Model() const { return model_; }
+  void SetSkinEntry(const GaugeSkinEntry* entry);
+
+ private:
+  void Paint(HDC dc, const RECT& client) override;
+  void OnDestroy() override;
+  void PaintPlain(HDC dc, const RECT& client);
+  void Changed(bool now);
+
+  GaugeModel model_;
+  std::wstring shownText_;  // the window text last set
+  FontSpec fontSpec_;
+  GdiObject<HFONT> font_;
+  const GaugeSkinEntry* skin_ = nullptr;
+};
+
+// The cancel button: pressed by the mouse only, never by keys, never holding the focus.
+// OnClick fires on a left-button release over the button that follows a press on it.
+class SkinButton final : public ControlWindow {
+ public:
+  SkinButton() = default;
+  ~SkinButton() override = default;
+
+  // Takes caption and DefaultFont from spec.
+  [[nodiscard]] bool Create(HWND parent, const Box& box, const ComponentSpec& spec, std::function<void()> onClick);
+  const std::wstring& Caption() const { return caption_; }
+  ButtonState State() const { return state_; }
+  void SetSkinEntry(const ButtonSkinEntry* entry);
+
+ private:
+  void Paint(HDC dc, const RECT& client) override;
+  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void OnDestroy() override;
+  void PaintPlain(HDC dc, const RECT& client);
+  void SetState(ButtonState state);
+  bool Contains(LPARAM point) const;
+
+  std::wstring caption_;
+  std::function<void()> onClick_;
+  ButtonState state_ = ButtonState::Normal;
+  bool tracking_ = false;  // a TME_LEAVE request is pending
+  FontSpec fontSpec_;
+  GdiObject<HFONT> font_;
+  const ButtonSkinEntry* skin_ = nullptr;
+};
+
+}  // namespace isetup::ui
