@@ -1,6 +1,5 @@
 // Checks the generator's pictures, BMP encoding, container layout and compression.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <string>
 
@@ -128,21 +127,6 @@ TEST(Artwork, ControlPictureHasThreeDistinctButtonsAndTheStrips) {
   EXPECT_EQ(controls.at(191, 50), Rgb(0xD9E0E7));
   EXPECT_EQ(controls.at(220, 50), Rgb(0xD9E0E7));
   EXPECT_EQ(controls.at(240, 40), Rgb(0xFFFFFF));  // label background
-}
-
-TEST(Deflate, UsesMaximumLevelAndRoundTrips) {
-  Bytes data;
-  for (int i = 0; i < 100000; ++i) data.push_back(static_cast<std::uint8_t>((i * 7) ^ (i >> 5)));
-  Bytes packed;
-  ASSERT_TRUE(Deflate(data, packed));
-  ASSERT_GE(packed.size(), 2u);
-  EXPECT_EQ(packed[0], 0x78);
-  EXPECT_EQ(packed[1], 0xDA);
-  Bytes back(data.size());
-  uLongf size = static_cast<uLongf>(back.size());
-  ASSERT_EQ(uncompress(back.data(), &size, packed.data(), static_cast<uLong>(packed.size())), Z_OK);
-  EXPECT_EQ(size, data.size());
-  EXPECT_EQ(back, data);
 }
 
 }  // namespace

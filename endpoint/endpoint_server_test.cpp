@@ -1,0 +1,553 @@
+// The endpoint served in-process on 127.0.0.1 and asked by real clients: cpp-httplib's and raw sockets.
+#include "endpoint/endpoint_server.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <regex>
+#include <stdexcept>
+
+#include "endpoint/test_installer.h"
+#include "payload/affiliate_tags.h"
+#include "payload/checksum.h"
+
+namespace isetup::endpoint {
+namespace {
+
+using testing::MakeInstaller;
+
+constexpr const char* kQuery = "?ISetupVer=02340000&affid=AbCd1234&affsid=zz-__-99&rnd=4711";
+constexpr const char* kDownload = "/download/TalvimorasterSetup-2.53.0.0.exe";
+
+std::span<const std::uint8_t> Bytes(const std::string& text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+std::string Text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// What a raw client saw on one connection.
+struct RawResult {
+  std::string received;
+  int endError = 0;     // errno of the failed read that ended it; 0 for an orderly end of stream
+  bool timedOut = false;
+  std::size_t headerEnd() const {
+    const std::size_t end = received.find("\r\n\r\n");
+    return end == std::string::npos ? std::string::npos : end + 4;
+  }
+  std::string body() const { return headerEnd() == std::string::npos ? "" : received.substr(headerEnd()); }
+};
+
+class RawConnection {
+ public:
+  explicit RawConnection(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  }
+  ~RawConnection() { close(fd_); }
+  RawConnection(const RawConnection&) = delete;
+  RawConnection& operator=(const RawConnection&) = delete;
+
+  bool Send(const std::string& request) {
+    return connected_ && send(fd_, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
+  }
+  // Reads until `enough` bytes are in, the stream ends, or nothing comes for `idleMs`.
+  void Read(RawResult& result, std::size_t enough, int idleMs = 10000) {
+    char buffer[4096];
+    while (result.received.size() < enough) {
+      pollfd ready{fd_, POLLIN, 0};
+      if (poll(&ready, 1, idleMs) <= 0) {
+        result.timedOut = true;
+        return;
+      }
+      const ssize_t count = recv(fd_, buffer, sizeof buffer, 0);
+      if (count <= 0) {
+        result.endError = count < 0 ? errno : 0;
+        return;
+      }
+      result.received.append(buffer, static_cast<std::size_t>(count));
+    }
+  }
+  void ReadToEnd(RawResult& result) { Read(result, std::string::npos); }
+
+ private:
+  int fd_;
+  bool connected_ = false;
+};
+
+std::string GetRequest(const std::string& target, const std::string& method = "GET") {
+  return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+}
+
+// Collects access log lines and lets a test wait for them (the log follows the response).
+class LogCollector {
+ public:
+  std::function<void(const std::string&)> Sink() {
+    return [this](const std::string& line) {
+      std::lock_guard lock(mutex_);
+      lines_.push_back(line);
+      changed_.notify_all();
+    };
+  }
+  std::vector<std::string> WaitFor(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(10), [&] { return lines_.size() >= count; });
+    return lines_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> lines_;
+};
+
+class EndpointTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    installer_ = MakeInstaller();
+    server_ = std::make_unique<Server>(Release{"2.53.0.0", installer_, ""}, "");
+    server_->SetLogSink(log_.Sink());
+    port_ = server_->Start("127.0.0.1", 0);
+    ASSERT_GT(port_, 0);
+    client_ = std::make_unique<httplib::Client>("127.0.0.1", port_);
+    client_->set_read_timeout(10, 0);
+  }
+  std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+  std::vector<std::uint8_t> installer_;
+  LogCollector log_;
+  std::unique_ptr<Server> server_;
+  int port_ = 0;
+  std::unique_ptr<httplib::Client> client_;
+};
+
+std::vector<std::uint8_t> Stamped(std::vector<std::uint8_t> bytes, std::optional<std::string_view> affid,
+                                  std::optional<std::string_view> affsid) {
+  EXPECT_EQ(StampAffiliateTags(bytes, affid, affsid), std::nullopt);
+  return bytes;
+}
+
+TEST_F(EndpointTest, VersionReplyNamesSizeChecksumAndDownloadUrl) {
+  const auto result = client_->Get((std::string("/version.php") + kQuery).c_str());
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->status, 200);
+  EXPECT_EQ(result->get_header_value("Content-Type"), "text/plain");
+  EXPECT_EQ(result->get_header_value("Content-Length"), std::to_string(result->body.size()));
+  const std::string expected = "ver=2.53.0.0\r\nsize=" + std::to_string(installer_.size()) +
+                               "\r\nconsum=" + std::to_string(ByteSumChecksum(installer_)) + "\r\nurl=" + Host() +
+                               kDownload + "\r\n";
+  EXPECT_EQ(result->body, expected);
+  // Without a query too, and a public host set while serving replaces the bound address.
+  server_->SetPublicHost("downloads.example.com:8080");
+  const auto second = client_->Get("/version.php");
+  ASSERT_TRUE(second);
+  EXPECT_NE(second->body.find("\r\nurl=downloads.example.com:8080/download/TalvimorasterSetup-2.53.0.0.exe\r\n"),
+            std::string::npos);
+}
+
+TEST_F(EndpointTest, ChecksumOfABigReleaseIsSignedAndMatchesTheDownload) {
+  // 8,421,505 bytes of 0xFF total 2,147,483,775, announced in its negative 32-bit form.
+  server_->SetRelease(Release{"3.0.0.1", std::vector<std::uint8_t>(8421505, 0xFF), "Big.exe"});
+  const auto reply = client_->Get("/version.php");
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->body, "ver=3.0.0.1\r\nsize=8421505\r\nconsum=-2147483521\r\nurl=" + Host() + "/download/Big.exe\r\n");
+  const auto download = client_->Get("/download/Big.exe");
+  ASSERT_TRUE(download);
+  EXPECT_EQ(download->body.size(), 8421505u);
+  // The old path is gone with the old release.
+  const auto old = client_->Get(kDownload);
+  ASSERT_TRUE(old);
+  EXPECT_EQ(old->status, 404);
+}
+
+TEST_F(EndpointTest, DownloadCarriesTheRequestsTagsAndTheAnnouncedChecksum) {
+  const auto result = client_->Get((std::string(kDownload) + kQuery).c_str());
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->status, 200);
+  EXPECT_EQ(result->get_header_value("Content-Type"), "application/octet-stream");
+  EXPECT_EQ(result->get_header_value("Content-Length"), std::to_string(installer_.size()));
+  EXPECT_EQ(result->body, Text(Stamped(installer_, "AbCd1234", "zz-__-99")));
+  const auto tags = FindAffiliateTags(Bytes(result->body));
+  ASSERT_TRUE(tags.affid && tags.affsid);
+  EXPECT_EQ(tags.affid->value, "AbCd1234");
+  EXPECT_EQ(tags.affsid->value, "zz-__-99");
+  EXPECT_EQ(ByteSumChecksum(Bytes(result->body)), ByteSumChecksum(installer_));
+}
+
+TEST_F(EndpointTest, TagsThatAreMissingOrUnsafeLeaveTheirTagUntagged) {
+  struct Case {
+    const char* query;
+    std::optional<std::string_view> affid, affsid;  // what gets stamped
+  };
+  const Case cases[] = {
+      {"", std::nullopt, std::nullopt},
+      {"?ISetupVer=02340000&&rnd=1", std::nullopt, std::nullopt},
+      {"?affid=ABCDEFG&affsid=ABCDEFGHI", std::nullopt, std::nullopt},  // 7 and 9 characters
+      {"?affid=abc%26defg&affsid=ab%20cdefg", std::nullopt, std::nullopt},  // '&' and ' ' once decoded
+      {"?affid=ab.cdefg&affsid=", std::nullopt, std::nullopt},
+      {"?affid=GOOD0001&affsid=bad!bad!", "GOOD0001", std::nullopt},
+      {"?ISetupVer=02340000&&affsid=GOOD0002&rnd=5", std::nullopt, "GOOD0002"},
+      {"?affid=FIRST001&affid=SECOND01", "FIRST001", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.query);
+    const auto result = client_->Get((std::string(kDownload) + c.query).c_str());
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 200);
+    const auto expected = (c.affid || c.affsid) ? Stamped(installer_, c.affid, c.affsid) : installer_;
+    EXPECT_EQ(result->body, Text(expected));
+  }
+}
+
+TEST(EndpointTagging, AnInstallerWithoutAffsidStillGetsItsAffid) {
+  const auto installer = MakeInstaller(100, 100, /*withAffsid=*/false);
+  Server server(Release{"2.53.0.0", installer, "One.exe"}, "");
+  server.SetLogSink([](const std::string&) {});
+  const int port = server.Start("127.0.0.1", 0);
+  ASSERT_GT(port, 0);
+  httplib::Client client("127.0.0.1", port);
+  const auto result = client.Get("/download/One.exe?affid=ONLY0001&affsid=NONE0001");
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->body, Text(Stamped(installer, "ONLY0001", std::nullopt)));
+}
+
+TEST_F(EndpointTest, HeadAnswersHeadersWithoutBody) {
+  for (const std::string& path : {std::string("/version.php") + kQuery, std::string(kDownload) + kQuery}) {
+    SCOPED_TRACE(path);
+    RawConnection connection(port_);
+    ASSERT_TRUE(connection.Send(GetRequest(path, "HEAD")));
+    RawResult result;
+    connection.ReadToEnd(result);
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.received.rfind("HTTP/1.1 200", 0), 0u) << result.received;
+    EXPECT_EQ(result.body(), "");
+  }
+  const auto head = client_->Head(kDownload);
+  ASSERT_TRUE(head);
+  EXPECT_EQ(head->get_header_value("Content-Length"), std::to_string(installer_.size()));
+}
+
+TEST_F(EndpointTest, BadRequestsGetACleanRefusalAndTheServerGoesOn) {
+  struct Case {
+    std::string method, target;
+    int status;
+  };
+  const Case cases[] = {
+      {"GET", "/", 404},
+      {"GET", "/version.phpx", 404},
+      {"GET", "/versionXphp", 404},  // the dot is not a pattern
+      {"GET", "/version.php/more", 404},
+      {"GET", "/download/", 404},
+      {"GET", "/download/TalvimorasterSetup-2.52.0.0.exe", 404},
+      {"GET", "/download/../version.php", 404},
+      {"GET", "/version.php?ISetupVer=zz&rnd=1", 400},
+      {"GET", "/version.php?ISetupVer=0234000&rnd=1", 400},
+      {"GET", "/version.php?ISetupVer=02340000&rnd=abc", 400},
+      {"GET", std::string(kDownload) + "?rnd=-5", 400},
+      {"POST", "/version.php", 405},
+      {"DELETE", std::string(kDownload), 405},
+      {"BREW", "/version.php", 400},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method + " " + c.target);
+    RawConnection connection(port_);
+    ASSERT_TRUE(connection.Send(GetRequest(c.target, c.method)));
+    // Only the status line: after a request line it cannot parse the library keeps the connection
+    // open until its keep-alive time-out.
+    RawResult result;
+    connection.Read(result, 12);
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.received.rfind("HTTP/1.1 " + std::to_string(c.status), 0), 0u) << result.received;
+  }
+  RawConnection garbage(port_);
+  ASSERT_TRUE(garbage.Send("\x01\x02 nonsense\r\n\r\n"));
+  RawResult refused;
+  garbage.Read(refused, 12);
+  EXPECT_EQ(refused.received.rfind("HTTP/1.1 400", 0), 0u) << refused.received;
+
+  const auto after = client_->Get("/version.php");
+  ASSERT_TRUE(after);
+  EXPECT_EQ(after->status, 200);
+}
+
+TEST_F(EndpointTest, RequestsAreRecordedInArrivalOrder) {
+  ASSERT_TRUE(client_->Get((std::string("/version.php") + kQuery).c_str()));
+  ASSERT_TRUE(client_->Get((std::string(kDownload) + kQuery).c_str()));
+  ASSERT_TRUE(client_->Get("/nowhere"));
+  ASSERT_TRUE(server_->WaitForRequests(3, std::chrono::seconds(5)));
+  const auto requests = server_->Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].path, "/version.php");
+  EXPECT_EQ(requests[0].query, std::string(kQuery).substr(1));
+  EXPECT_EQ(requests[0].params.at("ISetupVer"), "02340000");
+  EXPECT_EQ(requests[0].params.at("affid"), "AbCd1234");
+  EXPECT_EQ(requests[0].params.at("rnd"), "4711");
+  EXPECT_EQ(requests[1].path, kDownload);
+  EXPECT_EQ(requests[1].params.at("affsid"), "zz-__-99");
+  EXPECT_EQ(requests[2].method, "GET");
+  EXPECT_EQ(requests[2].path, "/nowhere");
+  EXPECT_EQ(requests[2].query, "");
+  EXPECT_FALSE(server_->WaitForRequests(4, std::chrono::milliseconds(1)));
+}
+
+TEST_F(EndpointTest, EachRequestIsLoggedAsOneCommonLogLine) {
+  // A line is written once its response has gone out, so each request waits for the line before.
+  const auto reply = client_->Get((std::string("/version.php") + kQuery).c_str());
+  ASSERT_TRUE(reply);
+  log_.WaitFor(1);
+  ASSERT_TRUE(client_->Head(kDownload));
+  log_.WaitFor(2);
+  ASSERT_TRUE(client_->Get("/missing?a=\"b\""));
+  const auto lines = log_.WaitFor(3);
+  ASSERT_EQ(lines.size(), 3u);
+  const std::regex format(
+      R"re(127\.0\.0\.1 - - \[\d\d/(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)/\d{4}:\d\d:\d\d:\d\d \+0000\] "(.*)" (\d{3}) (\d+|-))re");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_match(lines[0], match, format)) << lines[0];
+  EXPECT_EQ(match[2], std::string("GET /version.php") + kQuery + " HTTP/1.1");
+  EXPECT_EQ(match[3], "200");
+  EXPECT_EQ(match[4], std::to_string(reply->body.size()));
+  ASSERT_TRUE(std::regex_match(lines[1], match, format)) << lines[1];
+  EXPECT_EQ(match[2], std::string("HEAD ") + kDownload + " HTTP/1.1");
+  EXPECT_EQ(match[4], "-");
+  ASSERT_TRUE(std::regex_match(lines[2], match, format)) << lines[2];
+  EXPECT_EQ(match[2], "GET /missing?a=\\x22b\\x22 HTTP/1.1");  // quotes escaped: one field, one line
+  EXPECT_EQ(match[3], "404");
+}
+
+TEST_F(EndpointTest, VersionStageFaultsChangeWhatIsAnnounced) {
+  const std::string size = std::to_string(installer_.size());
+  const std::int32_t checksum = ByteSumChecksum(installer_);
+  const std::string url = "url=" + Host() + kDownload + "\r\n";
+  struct Case {
+    const char* name;
+    StageFault fault;
+    int status;
+    std::string body;
+  };
+  const auto with = [](auto change) {
+    StageFault fault;
+    change(fault);
+    return fault;
+  };
+  const Case cases[] = {
+      {"status", with([](StageFault& f) { f.status = 500; }), 500, "500 Internal Server Error\r\n"},
+      {"404", with([](StageFault& f) { f.status = 404; }), 404, "404 Not Found\r\n"},
+      {"body", with([](StageFault& f) { f.body = "VER=1.0.0.0\n"; }), 200, "VER=1.0.0.0\n"},
+      {"size", with([](StageFault& f) { f.sizeDelta = 1; }), 200,
+       "ver=2.53.0.0\r\nsize=" + std::to_string(installer_.size() + 1) + "\r\nconsum=" + std::to_string(checksum) +
+           "\r\n" + url},
+      {"checksum", with([](StageFault& f) { f.checksumDelta = -1; }), 200,
+       "ver=2.53.0.0\r\nsize=" + size + "\r\nconsum=" + std::to_string(checksum - 1) + "\r\n" + url},
+      {"version", with([](StageFault& f) { f.versionText = "2.52.0.0"; }), 200,
+       "ver=2.52.0.0\r\nsize=" + size + "\r\nconsum=" + std::to_string(checksum) + "\r\n" + url},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    server_->SetFault(Stage::Version, c.fault);
+    const auto result = client_->Get((std::string("/version.php") + kQuery).c_str());
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, c.status);
+    EXPECT_EQ(result->body, c.body);
+    // The other stage keeps behaving.
+    const auto download = client_->Get(kDownload);
+    ASSERT_TRUE(download);
+    EXPECT_EQ(download->body, Text(installer_));
+  }
+  server_->ClearFaults();
+  const auto healed = client_->Get("/version.php");
+  ASSERT_TRUE(healed);
+  EXPECT_EQ(healed->body.rfind("ver=2.53.0.0\r\n", 0), 0u);
+}
+
+TEST_F(EndpointTest, InstallerStageFaultsServeOtherBytesOrStatus) {
+  StageFault fault;
+  fault.installerOverride = std::vector<std::uint8_t>{'M', 'Z', 0, 1, 2, 3};
+  server_->SetFault(Stage::Installer, fault);
+  const auto replaced = client_->Get((std::string(kDownload) + kQuery).c_str());
+  ASSERT_TRUE(replaced);
+  EXPECT_EQ(replaced->body, std::string("MZ\0\1\2\3", 6));
+  fault = StageFault{};
+  fault.status = 503;
+  server_->SetFault(Stage::Installer, fault);
+  const auto refused = client_->Get(kDownload);
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 503);
+}
+
+TEST_F(EndpointTest, TruncateAnnouncesTheWholeAndClosesAfterN) {
+  StageFault fault;
+  fault.truncateAfter = 1000;
+  server_->SetFault(Stage::Installer, fault);
+  RawConnection connection(port_);
+  ASSERT_TRUE(connection.Send(GetRequest(kDownload)));
+  RawResult result;
+  connection.ReadToEnd(result);
+  ASSERT_FALSE(result.timedOut);
+  EXPECT_EQ(result.endError, 0);
+  EXPECT_NE(result.received.find("Content-Length: " + std::to_string(installer_.size()) + "\r\n"), std::string::npos);
+  EXPECT_EQ(result.body(), Text(installer_).substr(0, 1000));
+  const auto lines = log_.WaitFor(1);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].ends_with(" 200 1000")) << lines[0];
+  // A real client notices the short body.
+  EXPECT_FALSE(client_->Get(kDownload));
+}
+
+TEST_F(EndpointTest, ResetAbortsTheConnection) {
+  StageFault fault;
+  fault.resetAfter = 500;
+  server_->SetFault(Stage::Version, fault);
+  fault.resetAfter = 2000;
+  server_->SetFault(Stage::Installer, fault);
+  {
+    RawConnection connection(port_);
+    ASSERT_TRUE(connection.Send(GetRequest(kDownload)));
+    RawResult result;
+    connection.ReadToEnd(result);
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.endError, ECONNRESET);
+    EXPECT_LE(result.body().size(), 2000u);
+    EXPECT_EQ(result.body(), Text(installer_).substr(0, result.body().size()));
+  }
+  // The reply is shorter than 500 bytes, so the fault falls past its end and the reply goes out whole.
+  const auto reply = client_->Get("/version.php");
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 200);
+  EXPECT_EQ(reply->body.rfind("ver=2.53.0.0\r\n", 0), 0u);
+}
+
+TEST_F(EndpointTest, ThrottleSendsSmallPieces) {
+  const auto medianRead = [&](const char* path) {
+    std::vector<std::size_t> reads;
+    std::string body;
+    const auto result = client_->Get(path, [&](const char* data, std::size_t length) {
+      reads.push_back(length);
+      body.append(data, length);
+      return true;
+    });
+    EXPECT_TRUE(result);
+    EXPECT_EQ(body, Text(installer_));
+    std::sort(reads.begin(), reads.end());
+    return reads.empty() ? 0 : reads[reads.size() / 2];
+  };
+  // Unthrottled, the body arrives in reads of the client's buffer size.
+  EXPECT_GT(medianRead(kDownload), 100u);
+  StageFault fault;
+  fault.throttleChunk = 100;
+  fault.throttleDelayMs = 2;
+  server_->SetFault(Stage::Installer, fault);
+  EXPECT_LE(medianRead(kDownload), 100u);
+}
+
+TEST_F(EndpointTest, HangNeverAnswersUntilStop) {
+  StageFault fault;
+  fault.hang = true;
+  server_->SetFault(Stage::Version, fault);
+  RawConnection connection(port_);
+  ASSERT_TRUE(connection.Send(GetRequest(std::string("/version.php") + kQuery)));
+  ASSERT_TRUE(server_->WaitForRequests(1, std::chrono::seconds(10)));
+  RawResult early;
+  connection.Read(early, 1, /*idleMs=*/100);
+  EXPECT_TRUE(early.timedOut);
+  EXPECT_EQ(early.received, "");
+
+  server_->Stop();
+  RawResult result;
+  connection.ReadToEnd(result);
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(result.received, "");  // closed without a status line
+  const auto lines = log_.WaitFor(1);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(lines[0].ends_with("HTTP/1.1\" - -")) << lines[0];
+  server_->Stop();  // again: nothing left to do
+}
+
+TEST_F(EndpointTest, HangAfterSendsHeadersAndNBytesThenWaitsForStop) {
+  StageFault fault;
+  fault.hangAfter = 3000;
+  server_->SetFault(Stage::Installer, fault);
+  RawConnection connection(port_);
+  ASSERT_TRUE(connection.Send(GetRequest(kDownload)));
+  RawResult result;
+  connection.Read(result, std::string::npos, /*idleMs=*/200);  // everything that comes before the hang
+  ASSERT_TRUE(result.timedOut);
+  EXPECT_EQ(result.body(), Text(installer_).substr(0, 3000));
+  EXPECT_EQ(result.received.rfind("HTTP/1.1 200", 0), 0u);
+
+  server_->Stop();
+  result.timedOut = false;
+  connection.ReadToEnd(result);
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(result.body().size(), 3000u);
+}
+
+TEST_F(EndpointTest, AHangEndsByItselfAtTheHangLimit) {
+  server_->SetHangLimit(std::chrono::milliseconds(50));
+  StageFault fault;
+  fault.hang = true;
+  server_->SetFault(Stage::Installer, fault);
+  RawConnection connection(port_);
+  ASSERT_TRUE(connection.Send(GetRequest(kDownload)));
+  RawResult result;
+  connection.ReadToEnd(result);
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(result.received, "");
+  // The server is still serving.
+  const auto reply = client_->Get("/version.php");
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 200);
+}
+
+TEST(EndpointRelease, RefusesWhatTheSetupCouldNotUse) {
+  const auto installer = MakeInstaller(10, 10);
+  const Release refused[] = {
+      {"2.53.0", installer, ""},           // three parts pack to 0
+      {"0.0.0.0", installer, ""},          // packs to 0
+      {"2.53.0.0\r\nsize=1", installer, "x.exe"},  // would inject a line
+      {"2.53.0.0", {}, ""},                // empty installer
+      {"2.53.0.0", installer, "../x.exe"},
+      {"2.53.0.0", installer, "a b.exe"},
+      {"2.53.0.0", installer, ".hidden"},
+  };
+  for (const Release& release : refused) {
+    SCOPED_TRACE(release.versionText + " " + release.fileName);
+    EXPECT_NE(CheckRelease(release), std::nullopt);
+    EXPECT_THROW(Server(release, ""), std::invalid_argument);
+  }
+  EXPECT_EQ(CheckRelease(Release{"2.53.0.0", installer, ""}), std::nullopt);
+  EXPECT_EQ(ReleaseFileName(Release{"2.53.0.0", installer, ""}), "TalvimorasterSetup-2.53.0.0.exe");
+
+  for (const char* host : {"127.0.0.1:18352", "downloads.example.com", "a-b.example:1"}) {
+    EXPECT_EQ(CheckPublicHost(host), std::nullopt) << host;
+  }
+  for (const char* host : {"", "http://x", "x/path", "a b", "host:", "host:0", "host:65536", ":80", "h\r\n"}) {
+    EXPECT_NE(CheckPublicHost(host), std::nullopt) << host;
+  }
+  EXPECT_THROW(Server(Release{"2.53.0.0", installer, ""}, "http://x"), std::invalid_argument);
+}
+
+TEST(EndpointLifecycle, StartTwiceOrOnABusyPortFails) {
+  Server first(Release{"2.53.0.0", MakeInstaller(10, 10), ""}, "");
+  const int port = first.Start("127.0.0.1", 0);
+  ASSERT_GT(port, 0);
+  EXPECT_EQ(first.Start("127.0.0.1", 0), -1);
+  Server second(Release{"2.53.0.0", MakeInstaller(10, 10), ""}, "");
+  EXPECT_EQ(second.Start("127.0.0.1", port), -1);
+  EXPECT_EQ(first.PublicHost(), "127.0.0.1:" + std::to_string(port));
+  // Stop without Start, and the destructors, must not block.
+  Server never(Release{"2.53.0.0", MakeInstaller(10, 10), ""}, "");
+  never.Stop();
+}
+
+}  // namespace
+}  // namespace isetup::endpoint

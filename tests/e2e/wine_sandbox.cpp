@@ -1,0 +1,240 @@
+// Process plumbing for the end-to-end tests: a prefix per sandbox, the probe and the program started
+// under Wine, their output and the sample installer's launch log collected.
+#include "tests/e2e/wine_sandbox.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "build_config.h"
+
+extern char** environ;
+
+namespace isetup::e2e {
+namespace fs = std::filesystem;
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> Split(const std::string& line, char separator) {
+  std::vector<std::string> parts;
+  std::string part;
+  std::istringstream stream(line);
+  while (std::getline(stream, part, separator)) parts.push_back(part);
+  if (!line.empty() && line.back() == separator) parts.emplace_back();
+  return parts;
+}
+
+std::string UserName() {
+  const passwd* entry = getpwuid(geteuid());
+  return entry ? entry->pw_name : "root";
+}
+
+// A child process with its environment; stdout optionally into a pipe.
+class Child {
+ public:
+  Child(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv, bool captureStdout) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    std::vector<char*> argvPointers, envPointers;
+    for (const auto& a : argv) argvPointers.push_back(const_cast<char*>(a.c_str()));
+    argvPointers.push_back(nullptr);
+    for (const auto& e : env) envPointers.push_back(const_cast<char*>(e.c_str()));
+    envPointers.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    int fds[2] = {-1, -1};
+    if (captureStdout) {
+      if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
+      posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+      posix_spawn_file_actions_addclose(&actions, fds[0]);
+      posix_spawn_file_actions_addclose(&actions, fds[1]);
+    }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);  // its own group, killed as a whole
+    posix_spawnattr_setpgroup(&attributes, 0);
+    const int error = posix_spawnp(&pid_, argvPointers[0], &actions, &attributes, argvPointers.data(),
+                                   envPointers.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (error != 0) throw std::runtime_error("cannot start " + argv[0]);
+    if (captureStdout) {
+      close(fds[1]);
+      out_ = fds[0];
+    }
+  }
+  ~Child() {
+    if (pid_ > 0 && !reaped_) {
+      kill(-pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+  }
+
+  // Waits for the exit; -1 after killing it at the deadline.
+  int Wait(Clock::time_point deadline) {
+    for (;;) {
+      int status = 0;
+      const pid_t done = waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        reaped_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      if (Clock::now() > deadline) {
+        kill(-pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        reaped_ = true;
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+
+  // Reads one line of the captured output; false at its end.
+  bool ReadLine(std::string& line) {
+    line.clear();
+    char c;
+    while (read(out_, &c, 1) == 1) {
+      if (c == '\n') return true;
+      line.push_back(c);
+    }
+    return !line.empty();
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  bool reaped_ = false;
+};
+
+std::vector<std::string> WineCommand(bool online, const fs::path& exe, const std::vector<std::string>& args) {
+  std::vector<std::string> command;
+  if (!online) command = {"unshare", "-n"};
+  command.push_back("wine");
+  command.push_back(exe.string());
+  command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
+
+}  // namespace
+
+bool RunResult::EverVisible() const {
+  for (const auto& snapshot : snapshots)
+    if (snapshot.visible) return true;
+  return false;
+}
+
+std::vector<std::string> RunResult::Labels() const {
+  std::vector<std::string> labels;
+  for (const auto& snapshot : snapshots)
+    if (snapshot.visible && (labels.empty() || labels.back() != snapshot.label)) labels.push_back(snapshot.label);
+  return labels;
+}
+
+std::vector<std::string> RunResult::Gauges() const {
+  std::vector<std::string> gauges;
+  for (const auto& snapshot : snapshots)
+    if (snapshot.visible && (gauges.empty() || gauges.back() != snapshot.gauge)) gauges.push_back(snapshot.gauge);
+  return gauges;
+}
+
+fs::path Artifacts::ProgramExe() { return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "InternetSetup.exe"; }
+fs::path Artifacts::ProbeExe() { return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "probe.exe"; }
+fs::path Artifacts::EmbeddedPayload() {
+  return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "sample_installers" / "TalvimorasterSampleSetup.exe";
+}
+fs::path Artifacts::NextInstaller() {
+  return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "sample_installers" /
+         "TalvimorasterSampleSetup-2.53.0.0.exe";
+}
+fs::path Artifacts::WineTemplate() { return fs::path(INTERNETSETUP_E2E_DIR) / "wine-template"; }
+int Artifacts::EndpointPort() {
+  const std::string host = INTERNETSETUP_ENDPOINT_HOST;
+  const auto colon = host.rfind(':');
+  return colon == std::string::npos ? 80 : std::stoi(host.substr(colon + 1));
+}
+
+WineSandbox::WineSandbox(const std::string& name) : root_(fs::path(INTERNETSETUP_E2E_DIR) / "runs" / name) {
+  fs::remove_all(root_);
+  fs::create_directories(root_);
+  prefix_ = root_ / "prefix";
+  const std::string copy = "cp -a '" + Artifacts::WineTemplate().string() + "' '" + prefix_.string() + "'";
+  if (std::system(copy.c_str()) != 0) throw std::runtime_error("cannot copy the Wine template prefix");
+  fs::create_directories(TempFolder());
+}
+
+WineSandbox::~WineSandbox() {
+  const std::string stop = "WINEPREFIX='" + prefix_.string() + "' wineserver -k >/dev/null 2>&1";
+  (void)std::system(stop.c_str());
+  std::error_code ignored;
+  if (!std::getenv("INTERNETSETUP_E2E_KEEP")) fs::remove_all(root_, ignored);
+}
+
+fs::path WineSandbox::TempFolder() const { return prefix_ / "drive_c" / "users" / UserName() / "Temp"; }
+
+std::string WineSandbox::TempFolderWindows() const { return "C:\\users\\" + UserName() + "\\Temp\\"; }
+
+RunResult WineSandbox::Run(const RunOptions& options) {
+  const std::vector<std::string> env = {"WINEPREFIX=" + prefix_.string(), "WINEDEBUG=-all"};
+  RunResult result;
+  const auto deadline = Clock::now() + std::chrono::seconds(options.timeoutSeconds);
+
+  // The probe first, so that it sees the window from its creation.
+  std::vector<std::string> probeArgs = {"--timeout-ms", std::to_string(options.timeoutSeconds * 1000)};
+  probeArgs.insert(probeArgs.end(), options.probeArgs.begin(), options.probeArgs.end());
+  Child probe(WineCommand(options.online, Artifacts::ProbeExe(), probeArgs), env, true);
+  std::string line;
+  if (!probe.ReadLine(line) || line != "ready") throw std::runtime_error("the probe did not start: " + line);
+  std::thread reader([&] {
+    std::string probeLine;
+    while (probe.ReadLine(probeLine)) {
+      if (!probeLine.empty() && probeLine.back() == '\r') probeLine.pop_back();
+      const auto parts = Split(probeLine, '\t');
+      if (parts.size() == 7 && parts[0] == "state") {
+        result.snapshots.push_back({std::stol(parts[1]), parts[2] == "1", parts[3], parts[4], parts[5], parts[6]});
+      } else {
+        result.probeEvents.push_back(probeLine);
+      }
+    }
+  });
+
+  const auto start = Clock::now();
+  Child program(WineCommand(options.online, Artifacts::ProgramExe(), {}), env, false);
+  result.exitCode = program.Wait(deadline);
+  result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+
+  probe.Wait(deadline + std::chrono::seconds(5));
+  reader.join();
+  // The launched installer outlives the program: wait for everything in the prefix to end.
+  Child wait({"wineserver", "-w"}, env, false);
+  wait.Wait(Clock::now() + std::chrono::seconds(30));
+
+  std::ifstream log(TempFolder() / "TalvimorasterSampleLaunches.log");
+  while (std::getline(log, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const auto parts = Split(line, '\t');
+    if (parts.size() == 5 && parts[0] == "launch")
+      result.launches.push_back({parts[1], parts[2], parts[3], std::stoll(parts[4])});
+  }
+  return result;
+}
+
+std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace isetup::e2e

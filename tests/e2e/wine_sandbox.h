@@ -1,0 +1,70 @@
+// Runs the real InternetSetup.exe in a Wine prefix of its own, with the probe watching its window, and
+// collects what a user and the file system saw.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace isetup::e2e {
+
+// One change of the window as the probe saw it.
+struct WindowSnapshot {
+  long elapsedMs = 0;
+  bool visible = false;
+  std::string caption, label, gauge, button;  // UTF-8
+};
+
+// One launch recorded by the sample installer.
+struct Launch {
+  std::string path;  // Windows path, UTF-8
+  std::string affid, affsid;
+  long long size = 0;
+};
+
+struct RunOptions {
+  bool online = true;                   // false: a network namespace with loopback only
+  std::vector<std::string> probeArgs;   // e.g. {"--action", "click", "--when", "gauge-mid"}
+  int timeoutSeconds = 100;
+};
+
+struct RunResult {
+  int exitCode = -1;
+  double seconds = 0;                   // from the program's start to its end
+  std::vector<WindowSnapshot> snapshots;
+  std::vector<std::string> probeEvents; // "acted\tclick", "endsession-answer\t0", ...
+  std::vector<Launch> launches;
+
+  bool EverVisible() const;
+  std::vector<std::string> Labels() const;  // distinct label texts in order
+  std::vector<std::string> Gauges() const;  // distinct gauge texts in order
+};
+
+// Where the builds put things, from the configure step.
+struct Artifacts {
+  static std::filesystem::path ProgramExe();
+  static std::filesystem::path ProbeExe();
+  static std::filesystem::path EmbeddedPayload();    // the installer InternetSetup.exe carries
+  static std::filesystem::path NextInstaller();      // a newer sample installer (2.53.0.0)
+  static std::filesystem::path WineTemplate();
+  static int EndpointPort();                         // the port of the build's version endpoint
+};
+
+class WineSandbox {
+ public:
+  explicit WineSandbox(const std::string& name);  // copies the template prefix
+  ~WineSandbox();
+  WineSandbox(const WineSandbox&) = delete;
+  WineSandbox& operator=(const WineSandbox&) = delete;
+
+  std::filesystem::path TempFolder() const;  // the user's temp folder on the Linux side
+  std::string TempFolderWindows() const;     // the same as the program sees it, "C:\\users\\...\\Temp\\"
+  RunResult Run(const RunOptions& options);
+
+ private:
+  std::filesystem::path root_, prefix_;
+};
+
+std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
+
+}  // namespace isetup::e2e
