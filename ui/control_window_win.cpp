@@ -22,9 +22,9 @@ COLORREF ToColorRef(const Colour& colour) {
   return GetSysColor(COLOR_WINDOWTEXT);
 }
 
-GdiObject<HFONT> CreateDeclaredFont(const FontSpec& spec) {
-  const std::wstring face(spec.face);
-  return GdiObject<HFONT>(CreateFontW(spec.height, 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
+GdiObject<HFONT> CreateDeclaredFont(const FontSpec& declared) {
+  const std::wstring face(declared.face);
+  return GdiObject<HFONT>(CreateFontW(declared.height, 0, 0, 0, declared.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                                       DEFAULT_PITCH | FF_DONTCARE, face.c_str()));
 }

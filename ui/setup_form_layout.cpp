@@ -116,7 +116,7 @@ constexpr std::array kComponents{
     },
 };
 
-constexpr AlignItem ItemOf(const ComponentSpec& spec) { return {spec.align, spec.design, spec.margins}; }
+constexpr AlignItem ItemOf(const ComponentSpec& declared) { return {declared.align, declared.design, declared.margins}; }
 
 }  // namespace
 
@@ -127,7 +127,7 @@ std::span<const ComponentSpec> SetupFormComponents() { return kComponents; }
 const ComponentSpec& SetupFormComponent(ComponentRole role) {
   // Every role is declared exactly once (checked by the tests), so the search always succeeds.
   return *std::find_if(kComponents.begin(), kComponents.end(),
-                       [role](const ComponentSpec& spec) { return spec.role == role; });
+                       [role](const ComponentSpec& declared) { return declared.role == role; });
 }
 
 std::vector<Box> LayOutAligned(std::span<const AlignItem> items, const Box& client) {

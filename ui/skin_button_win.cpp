@@ -7,10 +7,10 @@
 
 namespace isetup::ui {
 
-bool SkinButton::Create(HWND parent, const Box& box, const ComponentSpec& spec, std::function<void()> onClick) {
-  caption_ = std::wstring(spec.caption);
+bool SkinButton::Create(HWND parent, const Box& box, const ComponentSpec& declared, std::function<void()> onClick) {
+  caption_ = std::wstring(declared.caption);
   onClick_ = std::move(onClick);
-  fontSpec_ = spec.defaultFont;
+  fontSpec_ = declared.defaultFont;
   font_ = CreateDeclaredFont(fontSpec_);
   return CreateControl(kSkinButtonClass, parent, box, caption_);
 }

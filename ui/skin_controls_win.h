@@ -50,8 +50,8 @@ class SkinLabel final : public ControlWindow {
   SkinLabel() = default;
   ~SkinLabel() override = default;
 
-  // Takes caption, alignment, border and DefaultFont from spec.
-  [[nodiscard]] bool Create(HWND parent, const Box& box, const ComponentSpec& spec);
+  // Takes caption, alignment, border and DefaultFont from declared.
+  [[nodiscard]] bool Create(HWND parent, const Box& box, const ComponentSpec& declared);
   // Redraws at once when the text changes.
   void SetCaption(const std::wstring& caption);
   const std::wstring& Caption() const { return caption_; }
@@ -76,8 +76,8 @@ class SkinGauge final : public ControlWindow {
   SkinGauge() = default;
   ~SkinGauge() override = default;
 
-  // Takes the gauge settings and DefaultFont from spec.
-  [[nodiscard]] bool Create(HWND parent, const Box& box, const ComponentSpec& spec);
+  // Takes the gauge settings and DefaultFont from declared.
+  [[nodiscard]] bool Create(HWND parent, const Box& box, const ComponentSpec& declared);
   // Clamped; marks for redraw (at the next paint) only when the stored value changed.
   void SetValue(int value);
   int Value() const { return model_.Value(); }
@@ -116,8 +116,8 @@ class SkinButton final : public ControlWindow {
   SkinButton() = default;
   ~SkinButton() override = default;
 
-  // Takes caption and DefaultFont from spec.
-  [[nodiscard]] bool Create(HWND parent, const Box& box, const ComponentSpec& spec, std::function<void()> onClick);
+  // Takes caption and DefaultFont from declared.
+  [[nodiscard]] bool Create(HWND parent, const Box& box, const ComponentSpec& declared, std::function<void()> onClick);
   const std::wstring& Caption() const { return caption_; }
   ButtonState State() const { return state_; }
   void SetSkinEntry(const ButtonSkinEntry* entry);

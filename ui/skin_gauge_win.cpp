@@ -5,9 +5,9 @@
 
 namespace isetup::ui {
 
-bool SkinGauge::Create(HWND parent, const Box& box, const ComponentSpec& spec) {
-  model_ = GaugeModel(spec.gauge);
-  fontSpec_ = spec.defaultFont;
+bool SkinGauge::Create(HWND parent, const Box& box, const ComponentSpec& declared) {
+  model_ = GaugeModel(declared.gauge);
+  fontSpec_ = declared.defaultFont;
   font_ = CreateDeclaredFont(fontSpec_);
   shownText_ = model_.Text();
   return CreateControl(kSkinGaugeClass, parent, box, shownText_);

@@ -5,11 +5,11 @@
 
 namespace isetup::ui {
 
-bool SkinLabel::Create(HWND parent, const Box& box, const ComponentSpec& spec) {
-  caption_ = std::wstring(spec.caption);
-  alignment_ = spec.alignment;
-  border_ = spec.border;
-  fontSpec_ = spec.defaultFont;
+bool SkinLabel::Create(HWND parent, const Box& box, const ComponentSpec& declared) {
+  caption_ = std::wstring(declared.caption);
+  alignment_ = declared.alignment;
+  border_ = declared.border;
+  fontSpec_ = declared.defaultFont;
   font_ = CreateDeclaredFont(fontSpec_);
   return CreateControl(kSkinLabelClass, parent, box, caption_);
 }

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Builds both sides and runs every test: the portable core natively (ASan + UBSan), the Windows-side
+# tests under Wine, and the end-to-end runs of the real program. Ends with one "N passed, M failed" line.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+scripts/ensure-deps.sh || exit 1
+set -e
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+cmake --preset native >/dev/null
+cmake --build --preset native
+set +e
+source scripts/display.sh
+export WINEDEBUG=-all WINEPREFIX=$PWD/build/wineprefix
+
+passed=0
+failed=0
+status=0
+for preset in native windows e2e; do
+  echo "== ctest --preset $preset"
+  ctest --preset "$preset" 2>&1 | tee "build/ctest-$preset.log"
+  [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+  summary=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "build/ctest-$preset.log" | tail -1)
+  if [ -z "$summary" ]; then
+    status=1
+    continue
+  fi
+  total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
+  bad=$(sed -E 's/.*, ([0-9]+) tests? failed.*/\1/' <<<"$summary")
+  passed=$((passed + total - bad))
+  failed=$((failed + bad))
+done
+WINEPREFIX=$PWD/build/wineprefix wineserver -k 2>/dev/null || true
+echo "tests: $passed passed, $failed failed"
+exit $status
