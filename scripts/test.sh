@@ -12,6 +12,8 @@ cmake --build --preset native
 set +e
 source scripts/display.sh
 export WINEDEBUG=-all WINEPREFIX=$PWD/build/wineprefix
+# Create the prefix once, before tests start Wine side by side.
+[ -f "$WINEPREFIX/system.reg" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
 
 passed=0
 failed=0
