@@ -54,13 +54,6 @@ std::optional<std::string> Unescape(std::string_view text) {
   return out;
 }
 
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) return std::nullopt;
-  return bytes;
-}
 
 }  // namespace
 
@@ -139,6 +132,14 @@ std::optional<std::string> ApplyFaultFlag(std::string_view flag, std::map<Stage,
   }
   faults[stage] = std::move(fault);
   return std::nullopt;
+}
+
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (file.bad()) return std::nullopt;
+  return bytes;
 }
 
 }  // namespace isetup::endpoint

@@ -1,10 +1,12 @@
 // The textual form of the faults, as the endpoint program takes them from its command line.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "endpoint/endpoint_server.h"
 
@@ -15,5 +17,8 @@ namespace isetup::endpoint {
 // truncate-after=N, reset-after=N, throttle=CHUNK/MS, hang, hang-after=N, override=FILE.
 // Returns an error message and leaves `faults` unchanged on a bad flag; std::nullopt on success.
 [[nodiscard]] std::optional<std::string> ApplyFaultFlag(std::string_view flag, std::map<Stage, StageFault>& faults);
+
+// The whole file, or std::nullopt when it cannot be opened or read.
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path);
 
 }  // namespace isetup::endpoint

@@ -20,6 +20,7 @@
 
 namespace {
 
+using isetup::endpoint::ReadWholeFile;
 using isetup::endpoint::Stage;
 using isetup::endpoint::StageFault;
 
@@ -124,13 +125,6 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) return std::nullopt;
-  return bytes;
-}
 
 // Stamping needs both tags well formed; say so once at start rather than on every download.
 void WarnAboutTags(const std::vector<std::uint8_t>& installer) {
