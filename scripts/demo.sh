@@ -34,8 +34,9 @@ program=$!
 # Catch the window while the download runs.
 for _ in $(seq 60); do
   sleep 0.25
-  if grep -q "/download/" "$demo/endpoint.log" 2>/dev/null; then
-    sleep 1
+  # The log line of the version request comes when it is answered; the download follows at once.
+  if grep -q "/version.php" "$demo/endpoint.log" 2>/dev/null; then
+    sleep 1.2
     xwd -root -silent | convert xwd:- "$demo/window.png" && echo "screenshot: $demo/window.png"
     break
   fi
