@@ -218,11 +218,16 @@ INSTANTIATE_TEST_SUITE_P(
                   Fault([](endpoint::StageFault& f) { f.checksumDelta = 1; }), StatusDownloadFailed}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
 
+// 16 KiB every 50 ms: the 700 KB sample installer takes about two seconds, long enough to act on.
+endpoint::StageFault SlowInstaller() {
+  return Fault([](endpoint::StageFault& f) {
+    f.throttleChunk = 16384;
+    f.throttleDelayMs = 50;
+  });
+}
+
 TEST_F(Online, CancelDuringAThrottledDownloadLaunchesTheEmbeddedInstaller) {
-  endpoint::StageFault slow;
-  slow.throttleChunk = 16384;
-  slow.throttleDelayMs = 50;
-  server_->SetFault(endpoint::Stage::Installer, slow);
+  server_->SetFault(endpoint::Stage::Installer, SlowInstaller());
   StartEndpoint();
   const RunResult run = RunProgram({"--action", "click", "--when", "gauge-mid"});
   ASSERT_TRUE(Contains(run.probeEvents, "acted\tclick")) << "the gauge never stood between 0% and 100%";
@@ -232,10 +237,7 @@ TEST_F(Online, CancelDuringAThrottledDownloadLaunchesTheEmbeddedInstaller) {
 }
 
 TEST_F(Online, CloseRequestBeforeFinishedIsRefusedAndCountsAsCancel) {
-  endpoint::StageFault slow;
-  slow.throttleChunk = 16384;
-  slow.throttleDelayMs = 50;
-  server_->SetFault(endpoint::Stage::Installer, slow);
+  server_->SetFault(endpoint::Stage::Installer, SlowInstaller());
   StartEndpoint();
   const RunResult run = RunProgram({"--action", "close", "--when", "downloading"});
   ASSERT_TRUE(Contains(run.probeEvents, "acted\tclose"));
