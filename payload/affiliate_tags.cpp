@@ -103,7 +103,7 @@ std::optional<std::string> StampAffiliateTags(std::span<std::uint8_t> bytes, std
              "\" is not 8 characters from A-Z, a-z, 0-9, '-' and '_'";
     }
     const auto offset = FindMarker(bytes, marker);
-    if (!offset) return "the data holds no " + name + " tag";
+    if (!offset) return "the " + name + " marker \"" + std::string(marker) + "\" is missing";
     if (auto problem = CheckTagHeader(bytes, marker, *offset)) return problem;
     changes[count++] = Change{*offset + marker.size(), *value};
   }
