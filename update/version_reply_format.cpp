@@ -1,0 +1,82 @@
+// Writing the version reply file; the checks keep every reply one that the setup judges usable.
+#include "update/version_reply_format.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace isetup {
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsHostChar(char c) { return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-'; }
+bool IsPathChar(char c) { return c > 0x20 && c < 0x7F && c != '?' && c != '#'; }
+
+}  // namespace
+
+std::optional<std::string> CheckReplyVersionText(std::string_view text) {
+  const std::string problem = "the version \"" + std::string(text) +
+                              "\" is not four dot-separated numbers 0..255 (a.b.c.d, not 0.0.0.0)";
+  std::size_t parts = 0;
+  bool allZero = true;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t dot = std::min(text.find('.', start), text.size());
+    const std::string_view part = text.substr(start, dot - start);
+    if (part.empty() || part.size() > 3 || !std::all_of(part.begin(), part.end(), IsDigit)) return problem;
+    const int value = std::stoi(std::string(part));
+    if (value > 255) return problem;
+    allZero = allZero && value == 0;
+    ++parts;
+    if (dot == text.size()) break;
+    start = dot + 1;
+  }
+  if (parts != 4 || allZero) return problem;
+  return std::nullopt;
+}
+
+std::optional<std::string> CheckReplySize(std::uint64_t size) {
+  if (size == 0) return "the installer is empty, and the setup takes a size of 0 as no reply";
+  if (size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+    return "the installer is " + std::to_string(size) + " bytes, more than the 2147483647 the setup can take as a size";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> CheckReplyUrl(std::string_view url) {
+  const std::string problem = "the url \"" + std::string(url) + "\" is not HOST[:PORT]/PATH";
+  if (url.find("://") != std::string_view::npos) {
+    return problem + ": leave out the scheme, the setup puts \"http://\" before it";
+  }
+  const std::size_t slash = url.find('/');
+  if (slash == std::string_view::npos) return problem + ": it has no path";
+  const std::string_view host = url.substr(0, slash);
+  const std::size_t colon = host.find(':');
+  const std::string_view name = host.substr(0, colon);
+  if (name.empty() || !std::all_of(name.begin(), name.end(), IsHostChar)) {
+    return problem + ": the host may hold only A-Z a-z 0-9 . -";
+  }
+  if (colon != std::string_view::npos) {
+    const std::string_view port = host.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), IsDigit) ||
+        std::stoi(std::string(port)) < 1 || std::stoi(std::string(port)) > 65535) {
+      return problem + ": the port must be 1..65535";
+    }
+  }
+  const std::string_view path = url.substr(slash);
+  if (!std::all_of(path.begin(), path.end(), IsPathChar)) {
+    return problem + ": the path may hold only printable ASCII without blanks, \"?\" and \"#\"";
+  }
+  return std::nullopt;
+}
+
+std::string FormatVersionReply(std::string_view versionText, std::int32_t size, std::int32_t checksum,
+                               std::string_view url) {
+  std::string reply;
+  reply.append("ver=").append(versionText).append("\r\n");
+  reply.append("size=").append(std::to_string(size)).append("\r\n");
+  reply.append("consum=").append(std::to_string(checksum)).append("\r\n");
+  reply.append("url=").append(url).append("\r\n");
+  return reply;
+}
+
+}  // namespace isetup
