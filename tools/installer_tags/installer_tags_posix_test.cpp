@@ -1,0 +1,140 @@
+// The native installer-tags program as a user runs it: exit statuses, where output and messages go,
+// the reply's exact bytes, and an in-place stamp that keeps the file's permissions.
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "payload/affiliate_tags.h"
+#include "payload/checksum.h"
+#include "payload/pe_test_image.h"
+
+namespace isetup {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+Bytes ReadBytes(const fs::path& path) {
+  const std::string text = ReadText(path);
+  return {text.begin(), text.end()};
+}
+
+std::string Quoted(const std::string& arg) {
+  std::string quoted = "'";
+  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+class InstallerTagsProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    folder_ = fs::temp_directory_path() / (std::string("isetup_installer_tags_program_") + info->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_ / "work");
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  fs::path Put(const std::string& name, const Bytes& bytes) {
+    const fs::path path = folder_ / "work" / name;
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+    return path;
+  }
+
+  Outcome Start(const std::vector<std::string>& args) const {
+    std::string command = Quoted(INSTALLER_TAGS_PROGRAM);
+    for (const std::string& arg : args) command += " " + Quoted(arg);
+    command += " >" + Quoted((folder_ / "out").string()) + " 2>" + Quoted((folder_ / "err").string());
+    const int status = std::system(command.c_str());
+    Outcome run;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadText(folder_ / "out");
+    run.err = ReadText(folder_ / "err");
+    return run;
+  }
+
+  fs::path folder_;
+};
+
+TEST_F(InstallerTagsProgram, ExitStatusesAndStreams) {
+  const fs::path file = Put("Setup.exe", testing::TestInstaller());
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string out;  // start of standard output
+    std::string err;  // start of standard error
+  } cases[] = {
+      {{"--help"}, 0, "Usage: installer-tags COMMAND FILE [options]\n", ""},
+      {{"stamp", "--help"}, 0, "Usage: installer-tags stamp FILE", ""},
+      {{"show", file.string()}, 0, file.string() + ": installer, ", ""},
+      {{}, 2, "", "Usage: installer-tags COMMAND"},
+      {{"shw", file.string()}, 2, "", "installer-tags: unknown command \"shw\""},
+      {{"stamp", file.string(), "--affid"}, 2, "", "installer-tags stamp: --affid needs a value\n"},
+      {{"stamp", file.string(), "--affid", "toolong00"}, 1, "", "installer-tags: " + file.string() + ": not stamped: "},
+      {{"show", (folder_ / "none.exe").string()}, 1, "", "installer-tags: " + (folder_ / "none.exe").string() + ": no such file\n"},
+  };
+  for (const Case& c : cases) {
+    const Outcome run = Start(c.args);
+    const std::string what = c.args.empty() ? "(no arguments)" : c.args[0];
+    EXPECT_EQ(run.status, c.status) << what << ": " << run.err;
+    EXPECT_EQ(run.out.rfind(c.out, 0), 0u) << what << ": " << run.out;
+    EXPECT_EQ(run.err.rfind(c.err, 0), 0u) << what << ": " << run.err;
+    if (c.out.empty()) {
+      EXPECT_EQ(run.out, "") << what;
+    }
+    if (c.err.empty()) {
+      EXPECT_EQ(run.err, "") << what;
+    }
+  }
+}
+
+TEST_F(InstallerTagsProgram, StampsInPlaceKeepingThePermissions) {
+  const auto program = testing::TestSetupProgram(testing::TestInstaller());
+  const fs::path file = Put("InternetSetup.exe", program.bytes);
+  ASSERT_EQ(chmod(file.c_str(), 0750), 0);
+  const Outcome run = Start({"stamp", file.string(), "--affid", "Dist0001", "--affsid", "Web00002"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const Bytes stamped = ReadBytes(file);
+  ASSERT_EQ(stamped.size(), program.bytes.size());
+  EXPECT_EQ(ExtractAffiliateQuery(std::span(stamped).subspan(program.dataOffsets[0])).substr(0, 30),
+            L"affid=Dist0001&affsid=Web00002");
+  struct stat status {};
+  ASSERT_EQ(stat(file.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0750u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder_ / "work"), fs::directory_iterator()), 1);
+
+  const Outcome shown = Start({"show", file.string()});
+  EXPECT_NE(shown.out.find("\naffid   Dist0001  at byte "), std::string::npos) << shown.out;
+}
+
+TEST_F(InstallerTagsProgram, ReplyAndChecksumBytes) {
+  const Bytes installer = testing::TestInstaller();
+  const fs::path file = Put("Setup.exe", installer);
+  const Outcome reply = Start({"reply", file.string(), "--url", "127.0.0.1:18352/download/Setup.exe"});
+  ASSERT_EQ(reply.status, 0) << reply.err;
+  const std::string checksum = std::to_string(ByteSumChecksum(installer));
+  EXPECT_EQ(reply.out, "ver=2.53.0.0\r\nsize=" + std::to_string(installer.size()) + "\r\nconsum=" + checksum +
+                           "\r\nurl=127.0.0.1:18352/download/Setup.exe\r\n");
+  const Outcome sums = Start({"checksum", file.string()});
+  EXPECT_EQ(sums.out, "size=" + std::to_string(installer.size()) + "\nconsum=" + checksum + "\n");
+}
+
+}  // namespace
+}  // namespace isetup
