@@ -17,7 +17,7 @@ std::filesystem::path TemporarySibling(const std::filesystem::path& target, std:
 // it over `target` (rename(2) on POSIX; MoveFileExW with MOVEFILE_REPLACE_EXISTING and
 // MOVEFILE_WRITE_THROUGH on Windows). On POSIX the new file keeps the permissions of `target` when it
 // exists, else takes those of `permissionsFrom` when that exists; a symbolic link at `target` stays and
-// the file it names is replaced. On failure the temporary file is removed, `target` is as it was, and
+// the file it names is replaced. On Windows a target marked read-only is refused, as MoveFileExW does. On failure the temporary file is removed, `target` is as it was, and
 // the message names the path and the system's reason; std::nullopt on success.
 [[nodiscard]] std::optional<std::string> ReplaceFileAtomically(const std::filesystem::path& target,
                                                                std::span<const std::uint8_t> bytes,

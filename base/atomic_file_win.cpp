@@ -43,6 +43,11 @@ std::optional<std::string> ReplaceFileAtomically(const std::filesystem::path& ta
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return Utf8FromPath(target) + " is a folder, not a file";
   }
+  // Windows refuses to move a file over a read-only one; said here, so that the answer does not depend
+  // on the file system underneath (Wine on a Unix file system, for one, would let the move through).
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return Utf8FromPath(target) + " is marked read-only";
+  }
 
   fs::path temporary;
   HANDLE file = INVALID_HANDLE_VALUE;

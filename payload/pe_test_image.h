@@ -198,11 +198,12 @@ inline TestPeImage BuildTestPe(const TestPeOptions& options) {
 // One string constant as the installer stores it: code page 1251, char size 1, reference count -1, the
 // length, the characters and a terminating zero, filled with zeros to a 4-byte boundary.
 inline std::vector<std::uint8_t> StoredString(std::string_view text, std::uint32_t length) {
-  std::vector<std::uint8_t> out = {0xE3, 0x04, 0x01, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
+  std::vector<std::uint8_t> out(AlignUp(12 + text.size() + 1, 4), 0);
+  Put16(out, 0, 1251);
+  Put16(out, 2, 1);
+  Put32(out, 4, 0xFFFFFFFFu);
   Put32(out, 8, length);
-  out.insert(out.end(), text.begin(), text.end());
-  out.push_back(0);
-  while (out.size() % 4 != 0) out.push_back(0);
+  std::copy(text.begin(), text.end(), out.begin() + 12);
   return out;
 }
 

@@ -1,0 +1,63 @@
+// The Windows side of the atomic replacement: a target that another handle holds, or that is marked
+// read-only, cannot be replaced; it stays as it was and the temporary file goes.
+#include "base/atomic_file.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+namespace isetup {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Read(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+class AtomicFileWin : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    folder_ = fs::temp_directory_path() / (std::string("isetup_atomic_file_win_") + info->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+    target_ = folder_ / "Setup.exe";
+    std::ofstream(target_, std::ios::binary) << "original";
+  }
+  void TearDown() override {
+    SetFileAttributesW(target_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    fs::remove_all(folder_);
+  }
+  void ExpectRefusedAndClean(const std::optional<std::string>& problem, const char* reason) {
+    ASSERT_NE(problem, std::nullopt);
+    EXPECT_NE(problem->find(reason), std::string::npos) << *problem;
+    EXPECT_EQ(Read(target_), "original");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
+  }
+  fs::path folder_, target_;
+  const std::vector<std::uint8_t> new_ = {'n', 'e', 'w'};
+};
+
+TEST_F(AtomicFileWin, AHeldTargetIsLeftAsItWas) {
+  HANDLE held = CreateFileW(target_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const auto problem = ReplaceFileAtomically(target_, new_);
+  CloseHandle(held);
+  ExpectRefusedAndClean(problem, "cannot move");
+  // Once free, the same call goes through.
+  ASSERT_EQ(ReplaceFileAtomically(target_, new_), std::nullopt);
+  EXPECT_EQ(Read(target_), "new");
+}
+
+TEST_F(AtomicFileWin, AReadOnlyTargetIsLeftAsItWas) {
+  ASSERT_TRUE(SetFileAttributesW(target_.c_str(), FILE_ATTRIBUTE_READONLY));
+  ExpectRefusedAndClean(ReplaceFileAtomically(target_, new_), "Setup.exe is marked read-only");
+}
+
+}  // namespace
+}  // namespace isetup
