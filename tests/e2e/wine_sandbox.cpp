@@ -212,7 +212,8 @@ RunResult WineSandbox::Run(const RunOptions& options) {
   });
 
   const auto start = Clock::now();
-  Child program(WineCommand(options.online, Artifacts::ProgramExe(), {}), env, false);
+  const fs::path exe = program_.empty() ? Artifacts::ProgramExe() : program_;
+  Child program(WineCommand(options.online, exe, {}), env, false);
   result.exitCode = program.Wait(deadline);
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
 

@@ -59,10 +59,12 @@ class WineSandbox {
 
   std::filesystem::path TempFolder() const;  // the user's temp folder on the Linux side
   std::string TempFolderWindows() const;     // the same as the program sees it, "C:\\users\\...\\Temp\\"
+  // Runs `program` instead of the build's InternetSetup.exe from now on (a stamped copy, say).
+  void SetProgram(const std::filesystem::path& program) { program_ = program; }
   RunResult Run(const RunOptions& options);
 
  private:
-  std::filesystem::path root_, prefix_;
+  std::filesystem::path root_, prefix_, program_;
 };
 
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
