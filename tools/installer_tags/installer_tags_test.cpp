@@ -226,6 +226,20 @@ TEST_F(InstallerTags, AFailedWriteLeavesTheFileAsItWas) {
   EXPECT_EQ(missing.err, "installer-tags: " + Utf8FromPath(folder_ / "absent.exe") + ": no such file\n");
 }
 
+TEST_F(InstallerTags, ASignedFileIsStampedWithAWarning) {
+  isetup::testing::TestPeOptions signedProgram;
+  signedProgram.resources = {{10, 2, 1049, TestInstaller()}};
+  signedProgram.certificate = true;
+  const std::string file = Put("InternetSetup.exe", isetup::testing::BuildTestPe(signedProgram).bytes);
+  EXPECT_NE(Run({"show", file}).out.find("\nsigned: Authenticode; a stamp invalidates the signature\n"),
+            std::string::npos);
+  const Result result = Run({"stamp", file, "--affid", "Dist0001"});
+  EXPECT_EQ(result.status, kExitSuccess);
+  EXPECT_EQ(result.err, "installer-tags: warning: " + file +
+                            " carries an Authenticode signature, which the stamp invalidates; sign " + file + " again\n");
+  EXPECT_EQ(Run({"show", Put("Setup.exe", TestInstaller())}).out.find("signed:"), std::string::npos);
+}
+
 TEST_F(InstallerTags, ChecksumPrintsTheReplysSizeAndConsumLines) {
   // The worked example: 32 bytes, plain sum 2209, checksum 2172.
   const std::string text("xaffid=12345678\0affsid=87654321\0", 32);
