@@ -1,5 +1,5 @@
 // The native installer-tags program as a user runs it: exit statuses, where output and messages go,
-// the reply's exact bytes, and an in-place stamp that keeps the file's permissions.
+// and an in-place stamp that keeps the file's permissions.
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -11,7 +11,6 @@
 #include <iterator>
 
 #include "payload/affiliate_tags.h"
-#include "payload/checksum.h"
 #include "payload/pe_test_image.h"
 
 namespace isetup {
@@ -122,18 +121,6 @@ TEST_F(InstallerTagsProgram, StampsInPlaceKeepingThePermissions) {
 
   const Outcome shown = Start({"show", file.string()});
   EXPECT_NE(shown.out.find("\naffid   Dist0001  at byte "), std::string::npos) << shown.out;
-}
-
-TEST_F(InstallerTagsProgram, ReplyAndChecksumBytes) {
-  const Bytes installer = testing::TestInstaller();
-  const fs::path file = Put("Setup.exe", installer);
-  const Outcome reply = Start({"reply", file.string(), "--url", "127.0.0.1:18352/download/Setup.exe"});
-  ASSERT_EQ(reply.status, 0) << reply.err;
-  const std::string checksum = std::to_string(ByteSumChecksum(installer));
-  EXPECT_EQ(reply.out, "ver=2.53.0.0\r\nsize=" + std::to_string(installer.size()) + "\r\nconsum=" + checksum +
-                           "\r\nurl=127.0.0.1:18352/download/Setup.exe\r\n");
-  const Outcome sums = Start({"checksum", file.string()});
-  EXPECT_EQ(sums.out, "size=" + std::to_string(installer.size()) + "\nconsum=" + checksum + "\n");
 }
 
 }  // namespace
