@@ -169,7 +169,7 @@ TEST_F(EndpointProgramTest, FaultFlagsReachTheServerAndSigintStopsAHang) {
   const int port = StartProgram(program);
   ASSERT_GT(port, 0);
   httplib::Client client("127.0.0.1", port);
-  const auto reply = client.Get("/version.php");
+  const auto reply = client.Get("/version.php?ISetupVer=02340000&&rnd=1");
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->status, 500);
   // A hanging download must not keep the program from stopping.

@@ -14,6 +14,7 @@
 #include <regex>
 #include <stdexcept>
 
+#include "endpoint/test_client.h"
 #include "endpoint/test_installer.h"
 #include "payload/affiliate_tags.h"
 #include "payload/checksum.h"
@@ -21,72 +22,20 @@
 namespace isetup::endpoint {
 namespace {
 
+using testing::GetRequest;
 using testing::MakeInstaller;
+using testing::RawConnection;
+using testing::RawResult;
 
 constexpr const char* kQuery = "?ISetupVer=02340000&affid=AbCd1234&affsid=zz-__-99&rnd=4711";
 constexpr const char* kDownload = "/download/TalvimorasterSetup-2.53.0.0.exe";
+const std::string kVersionRequest = std::string("/version.php") + kQuery;
 
 std::span<const std::uint8_t> Bytes(const std::string& text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 std::string Text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-// What a raw client saw on one connection.
-struct RawResult {
-  std::string received;
-  int endError = 0;     // errno of the failed read that ended it; 0 for an orderly end of stream
-  bool timedOut = false;
-  std::size_t headerEnd() const {
-    const std::size_t end = received.find("\r\n\r\n");
-    return end == std::string::npos ? std::string::npos : end + 4;
-  }
-  std::string body() const { return headerEnd() == std::string::npos ? "" : received.substr(headerEnd()); }
-};
-
-class RawConnection {
- public:
-  explicit RawConnection(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }
-  ~RawConnection() { close(fd_); }
-  RawConnection(const RawConnection&) = delete;
-  RawConnection& operator=(const RawConnection&) = delete;
-
-  bool Send(const std::string& request) {
-    return connected_ && send(fd_, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
-  }
-  // Reads until `enough` bytes are in, the stream ends, or nothing comes for `idleMs`.
-  void Read(RawResult& result, std::size_t enough, int idleMs = 10000) {
-    char buffer[4096];
-    while (result.received.size() < enough) {
-      pollfd ready{fd_, POLLIN, 0};
-      if (poll(&ready, 1, idleMs) <= 0) {
-        result.timedOut = true;
-        return;
-      }
-      const ssize_t count = recv(fd_, buffer, sizeof buffer, 0);
-      if (count <= 0) {
-        result.endError = count < 0 ? errno : 0;
-        return;
-      }
-      result.received.append(buffer, static_cast<std::size_t>(count));
-    }
-  }
-  void ReadToEnd(RawResult& result) { Read(result, std::string::npos); }
-
- private:
-  int fd_;
-  bool connected_ = false;
-};
-
-std::string GetRequest(const std::string& target, const std::string& method = "GET") {
-  return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-}
 
 // Collects access log lines and lets a test wait for them (the log follows the response).
 class LogCollector {
@@ -146,9 +95,9 @@ TEST_F(EndpointTest, VersionReplyNamesSizeChecksumAndDownloadUrl) {
                                "\r\nconsum=" + std::to_string(ByteSumChecksum(installer_)) + "\r\nurl=" + Host() +
                                kDownload + "\r\n";
   EXPECT_EQ(result->body, expected);
-  // Without a query too, and a public host set while serving replaces the bound address.
+  // A public host set while serving replaces the bound address.
   server_->SetPublicHost("downloads.example.com:8080");
-  const auto second = client_->Get("/version.php");
+  const auto second = client_->Get(kVersionRequest.c_str());
   ASSERT_TRUE(second);
   EXPECT_NE(second->body.find("\r\nurl=downloads.example.com:8080/download/TalvimorasterSetup-2.53.0.0.exe\r\n"),
             std::string::npos);
@@ -157,16 +106,25 @@ TEST_F(EndpointTest, VersionReplyNamesSizeChecksumAndDownloadUrl) {
 TEST_F(EndpointTest, ChecksumOfABigReleaseIsSignedAndMatchesTheDownload) {
   // 8,421,505 bytes of 0xFF total 2,147,483,775, announced in its negative 32-bit form.
   server_->SetRelease(Release{"3.0.0.1", std::vector<std::uint8_t>(8421505, 0xFF), "Big.exe"});
-  const auto reply = client_->Get("/version.php");
+  const auto reply = client_->Get(kVersionRequest.c_str());
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->body, "ver=3.0.0.1\r\nsize=8421505\r\nconsum=-2147483521\r\nurl=" + Host() + "/download/Big.exe\r\n");
   const auto download = client_->Get("/download/Big.exe");
   ASSERT_TRUE(download);
   EXPECT_EQ(download->body.size(), 8421505u);
-  // The old path is gone with the old release.
+  // A setup that read the old reply still gets the old installer under the old path, until the
+  // release after next.
   const auto old = client_->Get(kDownload);
   ASSERT_TRUE(old);
-  EXPECT_EQ(old->status, 404);
+  EXPECT_EQ(old->status, 200);
+  EXPECT_EQ(old->body, Text(installer_));
+  server_->SetRelease(Release{"3.0.0.2", installer_, "Next.exe"});
+  const auto gone = client_->Get(kDownload);
+  ASSERT_TRUE(gone);
+  EXPECT_EQ(gone->status, 404);
+  const auto previous = client_->Get("/download/Big.exe");
+  ASSERT_TRUE(previous);
+  EXPECT_EQ(previous->body.size(), 8421505u);
 }
 
 TEST_F(EndpointTest, DownloadCarriesTheRequestsTagsAndTheAnnouncedChecksum) {
@@ -255,7 +213,12 @@ TEST_F(EndpointTest, BadRequestsGetACleanRefusalAndTheServerGoesOn) {
       {"GET", std::string(kDownload) + "?rnd=-5", 400},
       {"POST", "/version.php", 405},
       {"DELETE", std::string(kDownload), 405},
-      {"BREW", "/version.php", 400},
+      {"BREW", "/version.php", 405},
+      {"GET", "/version.php", 400},                        // the setup always sends both keys
+      {"GET", "/version.php?ISetupVer=02340000", 400},     // no rnd
+      {"GET", "/version.php?rnd=1&affid=AAAAAAAA", 400},   // no ISetupVer
+      {"GET", "/version.php?ISetupVer=02340000&ISetupVer=x&rnd=1", 400},
+      {"GET", "/healthz/", 404},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.method + " " + c.target);
@@ -274,7 +237,7 @@ TEST_F(EndpointTest, BadRequestsGetACleanRefusalAndTheServerGoesOn) {
   garbage.Read(refused, 12);
   EXPECT_EQ(refused.received.rfind("HTTP/1.1 400", 0), 0u) << refused.received;
 
-  const auto after = client_->Get("/version.php");
+  const auto after = client_->Get(kVersionRequest.c_str());
   ASSERT_TRUE(after);
   EXPECT_EQ(after->status, 200);
 }
@@ -364,7 +327,7 @@ TEST_F(EndpointTest, VersionStageFaultsChangeWhatIsAnnounced) {
     EXPECT_EQ(download->body, Text(installer_));
   }
   server_->ClearFaults();
-  const auto healed = client_->Get("/version.php");
+  const auto healed = client_->Get(kVersionRequest.c_str());
   ASSERT_TRUE(healed);
   EXPECT_EQ(healed->body.rfind("ver=2.53.0.0\r\n", 0), 0u);
 }
@@ -420,7 +383,7 @@ TEST_F(EndpointTest, ResetAbortsTheConnection) {
     EXPECT_EQ(result.body(), Text(installer_).substr(0, result.body().size()));
   }
   // The reply is shorter than 500 bytes, so the fault falls past its end and the reply goes out whole.
-  const auto reply = client_->Get("/version.php");
+  const auto reply = client_->Get(kVersionRequest.c_str());
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->status, 200);
   EXPECT_EQ(reply->body.rfind("ver=2.53.0.0\r\n", 0), 0u);
@@ -503,7 +466,7 @@ TEST_F(EndpointTest, AHangEndsByItselfAtTheHangLimit) {
   EXPECT_FALSE(result.timedOut);
   EXPECT_EQ(result.received, "");
   // The server is still serving.
-  const auto reply = client_->Get("/version.php");
+  const auto reply = client_->Get(kVersionRequest.c_str());
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->status, 200);
 }
@@ -518,6 +481,11 @@ TEST(EndpointRelease, RefusesWhatTheSetupCouldNotUse) {
       {"2.53.0.0", installer, "../x.exe"},
       {"2.53.0.0", installer, "a b.exe"},
       {"2.53.0.0", installer, ".hidden"},
+      {"2.256.0.0", installer, ""},        // the setup would keep the low 8 bits: 2.0.0.0
+      {"2.053.0.0", installer, ""},        // one version, one spelling
+      {"2.$35.0.0", installer, ""},        // hexadecimal the setup would take
+      {" 2.53.0.0", installer, ""},
+      {"2.53.0.0.", installer, ""},
   };
   for (const Release& release : refused) {
     SCOPED_TRACE(release.versionText + " " + release.fileName);
