@@ -406,7 +406,7 @@ void Server::Serve(Connection& connection) {
       if (status == IoStatus::TimedOut && !waitingForFirstByte) {
         Exchange exchange;
         Refuse(connection, 408, "the request did not arrive in time", exchange);
-        Log(connection, nullptr, exchange);
+        Log(connection, head.request.method.empty() ? nullptr : &head.request, exchange);
         return;
       }
       if (status != IoStatus::Ok) return;  // the client left, or stayed idle past the idle time-out

@@ -191,8 +191,7 @@ HeadResult ParseRequestHead(std::string_view bytes, const RequestLimits& limits)
       if (bytes.size() - headersStart > limits.maxHeaderBytes) {
         return Refuse(std::move(result), 431, "the header fields are too large");
       }
-      result.request = HttpRequest{};  // nothing of an unfinished head is handed out but for refusals
-      return result;
+      return result;  // with the request line, for the log of a head that never ends
     }
     if (line->next - headersStart > limits.maxHeaderBytes) {
       return Refuse(std::move(result), 431, "the header fields are too large");

@@ -44,7 +44,7 @@ struct HeadResult {
   std::size_t consumed = 0;  // Complete: the bytes of the head, blank line included
   int status = 0;            // Refused: the status to answer (400, 414, 431, 505)
   std::string reason;        // Refused: why, for the status page
-  HttpRequest request;       // Complete; when Refused, what of the request line could be read
+  HttpRequest request;       // Complete; otherwise what of the request line could be read
 };
 
 // Parses the head at the start of `bytes`. Incomplete means more bytes are needed and none of the

@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace isetup::endpoint::testing {
 
@@ -68,6 +70,40 @@ class RawConnection {
 
 inline std::string GetRequest(const std::string& target, const std::string& method = "GET") {
   return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+}
+
+// One response of those a connection received, split by its Content-Length.
+struct Response {
+  int status = 0;
+  std::map<std::string, std::string> headers;  // names in lower case
+  std::string body;
+};
+
+// The responses in `received`, in order; a HEAD's response has no body whatever its Content-Length.
+// A response cut short ends the list.
+inline std::vector<Response> ParseResponses(std::string received, bool headOnly = false) {
+  std::vector<Response> responses;
+  while (true) {
+    const std::size_t end = received.find("\r\n\r\n");
+    if (received.rfind("HTTP/1.1 ", 0) != 0 || end == std::string::npos) return responses;
+    Response response;
+    response.status = std::stoi(received.substr(9, 3));
+    for (std::size_t at = received.find("\r\n") + 2; at < end;) {
+      const std::size_t next = received.find("\r\n", at);
+      const std::string line = received.substr(at, next - at);
+      const std::size_t colon = line.find(':');
+      std::string name = line.substr(0, colon);
+      for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+      response.headers[name] = line.substr(colon + 2);
+      at = next + 2;
+    }
+    const std::size_t length =
+        headOnly || !response.headers.count("content-length") ? 0 : std::stoul(response.headers["content-length"]);
+    if (received.size() < end + 4 + length) return responses;
+    response.body = received.substr(end + 4, length);
+    received.erase(0, end + 4 + length);
+    responses.push_back(std::move(response));
+  }
 }
 
 }  // namespace isetup::endpoint::testing
