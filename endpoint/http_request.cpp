@@ -161,14 +161,13 @@ HeadResult ParseRequestHead(std::string_view bytes, const RequestLimits& limits)
   if (!targetClean) return Refuse(std::move(result), 400, "the target holds blanks or control bytes");
   request.method = method;
   request.target = target;
-  if (version == "HTTP/1.1" || version == "HTTP/1.0") {
-    request.version = version;
-  } else if (version.size() == 8 && version.substr(0, 5) == "HTTP/" && version[5] >= '0' &&
-             version[5] <= '9' && version[6] == '.' && version[7] >= '0' && version[7] <= '9') {
+  request.version = version;  // kept for the log even when refused
+  const bool supported = version == "HTTP/1.1" || version == "HTTP/1.0";
+  if (!supported && version.size() == 8 && version.substr(0, 5) == "HTTP/" && version[5] >= '0' &&
+      version[5] <= '9' && version[6] == '.' && version[7] >= '0' && version[7] <= '9') {
     return Refuse(std::move(result), 505, "only HTTP/1.0 and HTTP/1.1 are served");
-  } else {
-    return Refuse(std::move(result), 400, "the version is not HTTP/1.x");
   }
+  if (!supported) return Refuse(std::move(result), 400, "the version is not HTTP/1.x");
 
   const auto pathAndQuery = PathAndQuery(target);
   if (target == "*") {
