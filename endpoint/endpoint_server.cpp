@@ -15,6 +15,7 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <system_error>
 
 #include "endpoint/access_log.h"
 #include "endpoint/connection_socket.h"
@@ -381,12 +382,19 @@ void Server::AcceptLoop() {
     connection.fd = fd;
     connection.peer = PeerAddress(fd);
     connection.accepted = std::chrono::steady_clock::now();
-    connection.thread = std::thread([this, &connection] {
-      Serve(connection);
-      std::lock_guard done(connectionsMutex_);
-      close(connection.fd);
-      connection.done = true;
-    });
+    try {
+      connection.thread = std::thread([this, &connection] {
+        Serve(connection);
+        // Closed and marked under the lock, so a client that sees the close finds its place free.
+        std::lock_guard done(connectionsMutex_);
+        close(connection.fd);
+        connection.done = true;
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had (a process limit): this connection is dropped, the server goes on.
+      connections_.pop_back();
+      close(fd);
+    }
   }
 }
 
