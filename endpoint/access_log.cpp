@@ -39,11 +39,15 @@ std::string FormatAccessLogLine(const AccessLogEntry& entry) {
   line += " - - ";
   line += stamp;
   line += " \"";
-  AppendEscaped(line, entry.method);
-  line += ' ';
-  AppendEscaped(line, entry.target);
-  line += ' ';
-  AppendEscaped(line, entry.version);
+  if (entry.method.empty() && entry.target.empty() && entry.version.empty()) {
+    line += '-';  // no request line could be read (a time-out, a refused connection)
+  } else {
+    AppendEscaped(line, entry.method);
+    line += ' ';
+    AppendEscaped(line, entry.target);
+    line += ' ';
+    AppendEscaped(line, entry.version);
+  }
   line += "\" ";
   line += entry.status == 0 ? std::string("-") : std::to_string(entry.status);
   line += ' ';

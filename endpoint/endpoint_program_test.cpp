@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "endpoint/test_client.h"
 #include "endpoint/test_installer.h"
 #include "payload/affiliate_tags.h"
 #include "payload/checksum.h"
@@ -60,20 +61,15 @@ class Program {
   bool spawned() const { return spawned_; }
 
   // The next line of standard output, without its line end; empty when none comes within 10 s.
-  std::string ReadLine() {
-    while (true) {
-      if (const std::size_t end = out_buffer_.find('\n'); end != std::string::npos) {
-        std::string line = out_buffer_.substr(0, end);
-        out_buffer_.erase(0, end + 1);
-        return line;
-      }
-      pollfd ready{out_, POLLIN, 0};
-      if (poll(&ready, 1, 10000) <= 0) return {};
-      char buffer[1024];
-      const ssize_t count = read(out_, buffer, sizeof buffer);
-      if (count <= 0) return {};
-      out_buffer_.append(buffer, static_cast<std::size_t>(count));
+  std::string ReadLine() { return NextLine(out_, out_buffer_); }
+  // The same for standard error.
+  std::string ReadErrorLine() { return NextLine(err_, err_buffer_); }
+  // Reads standard error up to the first line holding `text`; that line, or empty when none comes.
+  std::string WaitForErrorLine(const std::string& text) {
+    for (std::string line; !(line = ReadErrorLine()).empty();) {
+      if (line.find(text) != std::string::npos) return line;
     }
+    return {};
   }
 
   std::string ReadErrors() {
@@ -96,9 +92,26 @@ class Program {
   pid_t pid_ = -1;
   bool spawned_ = false;
   bool reaped_ = false;
+  static std::string NextLine(int fd, std::string& buffer) {
+    while (true) {
+      if (const std::size_t end = buffer.find('\n'); end != std::string::npos) {
+        std::string line = buffer.substr(0, end);
+        buffer.erase(0, end + 1);
+        return line;
+      }
+      pollfd ready{fd, POLLIN, 0};
+      if (poll(&ready, 1, 10000) <= 0) return {};
+      char chunk[1024];
+      const ssize_t count = read(fd, chunk, sizeof chunk);
+      if (count <= 0) return {};
+      buffer.append(chunk, static_cast<std::size_t>(count));
+    }
+  }
+
   int out_ = -1;
   int err_ = -1;
   std::string out_buffer_;
+  std::string err_buffer_;
 };
 
 class EndpointProgramTest : public ::testing::Test {
@@ -169,7 +182,7 @@ TEST_F(EndpointProgramTest, FaultFlagsReachTheServerAndSigintStopsAHang) {
   const int port = StartProgram(program);
   ASSERT_GT(port, 0);
   httplib::Client client("127.0.0.1", port);
-  const auto reply = client.Get("/version.php");
+  const auto reply = client.Get("/version.php?ISetupVer=02340000&&rnd=1");
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->status, 500);
   // A hanging download must not keep the program from stopping.
@@ -214,6 +227,187 @@ TEST_F(EndpointProgramTest, BadUsageExitsWithTwoAndSaysWhy) {
   Program missing({"--installer", installer + ".missing", "--version", "2.53.0.0"});
   EXPECT_EQ(missing.Wait(), 1);
   EXPECT_NE(missing.ReadErrors().find("cannot read"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace isetup::endpoint
+
+namespace isetup::endpoint {
+namespace {
+
+using testing::ParseResponses;
+using testing::RawConnection;
+using testing::RawResult;
+
+constexpr const char* kQuery = "?ISetupVer=02340000&affid=ABCD1234&affsid=EFGH5678&rnd=42";
+
+std::string Text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// The program serving a release folder of its own.
+class ReleaseFolderProgramTest : public EndpointProgramTest {
+ protected:
+  void SetUp() override {
+    EndpointProgramTest::SetUp();
+    folder_ = std::filesystem::temp_directory_path() / ("endpoint_program_test_dir_" + std::to_string(getpid()));
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+    Write("Setup-2.53.0.0.exe", installer_);
+    Write("release.txt", "version=2.53.0.0\nfile=Setup-2.53.0.0.exe\n");
+  }
+  void TearDown() override {
+    std::filesystem::remove_all(folder_);
+    EndpointProgramTest::TearDown();
+  }
+  void Write(const std::string& name, const std::vector<std::uint8_t>& bytes) { Write(name, Text(bytes)); }
+  void Write(const std::string& name, const std::string& text) {
+    std::ofstream(folder_ / name, std::ios::binary) << text;
+  }
+  std::vector<std::string> FolderArguments(std::vector<std::string> more) const {
+    std::vector<std::string> arguments{"--port", "0", "--release-dir", folder_.string()};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return arguments;
+  }
+  static std::string Reply(httplib::Client& client) {
+    const auto reply = client.Get((std::string("/version.php") + kQuery).c_str());
+    return reply ? reply->body : "(no answer)";
+  }
+  static std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\r')); }
+
+  std::filesystem::path folder_;
+  const std::vector<std::uint8_t> next_ = testing::MakeInstaller(6000, 5000);
+};
+
+TEST_F(ReleaseFolderProgramTest, AnEditedManifestIsServedAndTheOldInstallerStaysDownloadable) {
+  Program program(FolderArguments({"--poll-ms", "20", "--settle-ms", "0"}));
+  const int port = StartProgram(program);
+  ASSERT_GT(port, 0);
+  EXPECT_NE(program.WaitForErrorLine("serving release 2.53.0.0 (Setup-2.53.0.0.exe, "), "");
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(10, 0);
+  EXPECT_EQ(FirstLine(Reply(client)), "ver=2.53.0.0");
+
+  // Publishing: the installer first, then the one line of the manifest.
+  Write("Setup-2.54.0.0.exe", next_);
+  Write("release.txt", "version=2.54.0.0\nfile=Setup-2.54.0.0.exe\n");
+  EXPECT_NE(program.WaitForErrorLine("now serving release 2.54.0.0 (Setup-2.54.0.0.exe, "), "");
+  EXPECT_EQ(Reply(client), "ver=2.54.0.0\r\nsize=" + std::to_string(next_.size()) + "\r\nconsum=" +
+                               std::to_string(ByteSumChecksum(next_)) + "\r\nurl=127.0.0.1:" + std::to_string(port) +
+                               "/download/Setup-2.54.0.0.exe\r\n");
+  const auto download = client.Get("/download/Setup-2.54.0.0.exe");
+  ASSERT_TRUE(download);
+  EXPECT_EQ(download->body, Text(next_));
+  const auto old = client.Get("/download/Setup-2.53.0.0.exe");
+  ASSERT_TRUE(old);
+  EXPECT_EQ(old->body, Text(installer_));
+  program.Signal(SIGTERM);
+  EXPECT_EQ(program.Wait(), 0);
+}
+
+TEST_F(ReleaseFolderProgramTest, SighupReloadsWithoutPolling) {
+  Program program(FolderArguments({"--poll-ms", "0", "--settle-ms", "0"}));
+  const int port = StartProgram(program);
+  ASSERT_GT(port, 0);
+  Write("Setup-2.54.0.0.exe", next_);
+  Write("release.txt", "version=2.54.0.0\nfile=Setup-2.54.0.0.exe\n");
+  program.Signal(SIGHUP);
+  EXPECT_NE(program.WaitForErrorLine("now serving release 2.54.0.0"), "");
+  httplib::Client client("127.0.0.1", port);
+  EXPECT_EQ(FirstLine(Reply(client)), "ver=2.54.0.0");
+  // A SIGHUP is no stop, and a broken manifest keeps what is served.
+  Write("release.txt", "version=2.55.0.0\n");
+  program.Signal(SIGHUP);
+  EXPECT_NE(program.WaitForErrorLine("no \"file=\" line; still serving 2.54.0.0"), "");
+  EXPECT_EQ(FirstLine(Reply(client)), "ver=2.54.0.0");
+  program.Signal(SIGTERM);
+  EXPECT_EQ(program.Wait(), 0);
+}
+
+TEST_F(ReleaseFolderProgramTest, AnInstallerStillBeingWrittenIsNeverServed) {
+  // A settle time longer than the test: what was written during it never counts as whole.
+  Program program(FolderArguments({"--poll-ms", "20", "--settle-ms", "600000"}));
+  const int port = StartProgram(program);
+  ASSERT_GT(port, 0);
+  Write("Setup-2.54.0.0.exe", std::vector<std::uint8_t>(next_.begin(), next_.begin() + 3000));
+  Write("release.txt", "version=2.54.0.0\nfile=Setup-2.54.0.0.exe\n");
+  const std::string waiting = program.WaitForErrorLine("waiting until both have rested");
+  EXPECT_NE(waiting.find("still serving 2.53.0.0"), std::string::npos) << waiting;
+  httplib::Client client("127.0.0.1", port);
+  EXPECT_EQ(FirstLine(Reply(client)), "ver=2.53.0.0");
+  const auto half = client.Get("/download/Setup-2.54.0.0.exe");
+  ASSERT_TRUE(half);
+  EXPECT_EQ(half->status, 404);
+  program.Signal(SIGTERM);
+  EXPECT_EQ(program.Wait(), 0);
+}
+
+TEST_F(ReleaseFolderProgramTest, AFolderWithoutAWholeReleaseStopsTheStart) {
+  Write("release.txt", "version=2.54.0.0\nfile=Missing.exe\n");
+  Program program(FolderArguments({}));
+  ASSERT_TRUE(program.spawned());
+  EXPECT_EQ(program.Wait(), 1);
+  EXPECT_NE(program.ReadErrors().find("Missing.exe"), std::string::npos);
+}
+
+TEST_F(EndpointProgramTest, MalformedSlowAndExcessRequestsAreRefusedAndTheServerGoesOn) {
+  Program program(Arguments({"--max-connections", "3", "--request-timeout-ms", "300"}));
+  const int port = StartProgram(program);
+  ASSERT_GT(port, 0);
+  struct Case {
+    std::string bytes;
+    int status;
+  };
+  const Case cases[] = {
+      // A refusal after a well-formed head keeps the connection open; these ask for its close.
+      {"GET /version.php HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n", 400},  // no query
+      {"GET /version.php?ISetupVer=ZZ&rnd=1 HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n", 400},
+      {"GET /etc/passwd HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n", 404},
+      {"GET /download/../release.txt HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n", 404},
+      {"GET /version.php?ISetupVer=02340000&rnd=1 HTTP/1.1\r\n\r\n", 400},            // no Host
+      {"PUT /version.php HTTP/1.1\r\nHost: a\r\nContent-Length: 1\r\n\r\nx", 405},
+      {"GET / HTTP/3.0\r\nHost: a\r\n\r\n", 505},
+      {"GET /" + std::string(10000, 'x') + " HTTP/1.1\r\nHost: a\r\n\r\n", 414},
+      {"GET / HTTP/1.1\r\nHost: a\r\nCookie: " + std::string(20000, 'c') + "\r\n\r\n", 431},
+      {"GET /version.php?ISetupVer=02340000&rnd=1 HTTP/1.1\r\nHost: a\r\n", 408},   // never finished
+      {"\r\n\r\n\x7f\x45LF\r\n\r\n", 400},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bytes.substr(0, 60));
+    RawConnection connection(port);
+    ASSERT_TRUE(connection.Send(c.bytes));
+    RawResult result;
+    connection.ReadToEnd(result);
+    ASSERT_FALSE(result.timedOut);
+    const auto responses = ParseResponses(result.received);
+    ASSERT_EQ(responses.size(), 1u) << result.received.substr(0, 100);
+    EXPECT_EQ(responses[0].status, c.status);
+    EXPECT_EQ(responses[0].body.rfind(std::to_string(c.status) + " ", 0), 0u) << responses[0].body;
+  }
+  {
+    // Three silent connections hold every place; the fourth is turned away at once.
+    RawConnection idle[3] = {RawConnection(port), RawConnection(port), RawConnection(port)};
+    RawConnection excess(port);
+    RawResult turnedAway;
+    excess.ReadToEnd(turnedAway);
+    EXPECT_EQ(turnedAway.received.rfind("HTTP/1.1 503", 0), 0u) << turnedAway.received;
+    for (RawConnection& connection : idle) {
+      RawResult result;
+      connection.ReadToEnd(result);
+      EXPECT_EQ(result.received.rfind("HTTP/1.1 408", 0), 0u) << result.received;
+    }
+  }
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(10, 0);
+  const auto reply = client.Get((std::string("/version.php") + kQuery).c_str());
+  ASSERT_TRUE(reply);
+  EXPECT_EQ(reply->status, 200);
+  EXPECT_EQ(reply->body.rfind("ver=2.53.0.0\r\n", 0), 0u);
+  // Every refusal and the answer were logged, one line each, in the order they were answered.
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < std::size(cases) + 4 + 1; ++i) lines.push_back(program.ReadLine());
+  EXPECT_TRUE(lines.back().ends_with(" 200 " + std::to_string(reply->body.size()))) << lines.back();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("\" 503 ") != std::string::npos; }), 1);
+  program.Signal(SIGTERM);
+  EXPECT_EQ(program.Wait(), 0);
 }
 
 }  // namespace

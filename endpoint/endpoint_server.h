@@ -2,11 +2,13 @@
 // installer with the request's affiliate tags stamped in, optionally misbehaving on purpose for tests.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,23 +18,21 @@
 #include <thread>
 #include <vector>
 
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
+#include "endpoint/http_request.h"
+#include "endpoint/http_response.h"
 
 namespace isetup::endpoint {
 
 inline constexpr std::string_view kVersionPath = "/version.php";
 inline constexpr std::string_view kDownloadPrefix = "/download/";
+inline constexpr std::string_view kHealthPath = "/healthz";
 inline constexpr int kDefaultPort = 18352;
 // Upper bound of every hang; a hang ends earlier when the server stops.
 inline constexpr std::chrono::milliseconds kMaxHang = std::chrono::seconds(300);
 
 // What the endpoint offers: the current installer and its version text.
 struct Release {
-  std::string versionText;              // e.g. "2.53.0.0"; must pack to a nonzero version
+  std::string versionText;              // "a.b.c.d", each part 0..255 in decimal, packing to nonzero
   std::vector<std::uint8_t> installer;  // the untagged installer as the vendor delivers it
   std::string fileName;                 // last part of the download path; empty: "TalvimorasterSetup-<ver>.exe"
 };
@@ -40,12 +40,30 @@ struct Release {
 // The file name a release is served under (its own, or the default made from the version).
 std::string ReleaseFileName(const Release& release);
 
+// Why a version text cannot be announced, std::nullopt when it can. The setup reads each part with a
+// lenient conversion and keeps its low 8 bits, so only the plain decimal form means one version to both.
+[[nodiscard]] std::optional<std::string> CheckVersionText(std::string_view text);
+
+// Why a text cannot serve as a download file name (A-Z a-z 0-9 . - _, not beginning with a dot).
+[[nodiscard]] std::optional<std::string> CheckFileName(std::string_view name);
+
 // Why a release cannot be served (bad version text, unsafe file name, empty or oversized installer),
 // std::nullopt when it can.
 [[nodiscard]] std::optional<std::string> CheckRelease(const Release& release);
 
 // Why a text cannot stand as "host[:port]" in the reply's url line, std::nullopt when it can.
 [[nodiscard]] std::optional<std::string> CheckPublicHost(std::string_view host);
+
+// The bounds that keep a slow, malformed or greedy client from holding the server.
+struct ServerLimits {
+  std::size_t maxConnections = 256;  // one thread each; further connections get 503 and are closed
+  std::chrono::milliseconds requestTimeout{10'000};  // a request head (and any body) must be in by then: 408
+  std::chrono::milliseconds idleTimeout{5'000};      // a kept-alive connection without a new request is closed
+  std::chrono::milliseconds writeTimeout{10'000};    // a client that takes no bytes for this long is dropped
+  std::size_t maxRequestsPerConnection = 100;
+  std::size_t maxRequestBody = 64 * 1024;  // a GET body is read and dropped up to this size; more: 413
+  RequestLimits request;
+};
 
 enum class Stage { Version, Installer };
 
@@ -74,19 +92,27 @@ struct RequestRecord {
   std::map<std::string, std::string> params;  // decoded; the first value of a repeated key
 };
 
+// An HTTP/1.1 server of its own, one thread per connection up to ServerLimits::maxConnections.
+// Thread affinity: Start and Stop belong to the owner's thread; every other member may be called from
+// any thread while the server runs.
 class Server {
  public:
   // Throws std::invalid_argument when CheckRelease or CheckPublicHost refuses the arguments.
   // An empty public host stands for the address and port that Start binds.
-  Server(Release release, std::string publicHost);
+  Server(Release release, std::string publicHost, ServerLimits limits = {});
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
-  // Replaces the release for the requests that arrive afterwards; throws std::invalid_argument as above.
+  // Makes `release` current for the requests that arrive afterwards; throws std::invalid_argument as
+  // above. The release it replaces stays downloadable under its own file name until the next
+  // change, so that a setup that read the old reply still gets the installer that reply describes.
   void SetRelease(Release release);
+  std::string CurrentVersionText() const;
   void SetPublicHost(std::string publicHost);
   std::string PublicHost() const;
+  // Whether the log names the client from the last X-Forwarded-For entry (behind a proxy that sets it).
+  void SetTrustForwardedFor(bool trust);
   void SetFault(Stage stage, StageFault fault);
   void ClearFaults();
   // Shortens the bound of every hang (never beyond kMaxHang).
@@ -94,11 +120,11 @@ class Server {
   // Where the access log goes, one line per call; the default writes to standard output and flushes.
   void SetLogSink(std::function<void(const std::string& line)> sink);
 
-  // Binds address:port (0: an ephemeral port) and serves on a thread of its own.
+  // Binds address:port (0: an ephemeral port) and serves on threads of its own.
   // Returns the bound port, or -1 when binding fails or the server was started before.
   [[nodiscard]] int Start(const std::string& address, int port);
-  // Releases every hanging or throttled handler, stops listening and joins. Idempotent; a stopped
-  // server does not start again. Start and Stop belong to one thread (the owner's).
+  // Releases every hanging or throttled handler, closes every connection, stops listening and joins.
+  // Idempotent; a stopped server does not start again.
   void Stop();
 
   std::vector<RequestRecord> Requests() const;  // in arrival order
@@ -107,40 +133,56 @@ class Server {
 
  private:
   struct ServedRelease;
+  struct Catalog;
+  struct Exchange;
+  struct Connection;
 
-  void Handle(const httplib::Request& request, httplib::Response& response);
-  void Record(const httplib::Request& request);
-  void Log(const httplib::Request& request, const httplib::Response& response);
-  std::shared_ptr<const ServedRelease> CurrentRelease() const;
+  void AcceptLoop();
+  void Serve(Connection& connection);
+  // Answers one request that may be answered (GET or HEAD); false when the connection must close
+  // afterwards. `last`: the response says "Connection: close".
+  bool Answer(Connection& connection, const HttpRequest& request, bool last, Exchange& exchange);
+  // Sends head and body, applying the fault's cuts and throttle; false when the body was cut short.
+  bool Send(Connection& connection, const ResponseHead& head, const ResponseBody& body, bool headOnly,
+            const StageFault& fault, Exchange& exchange);
+  // A short text/plain status page; `close` by default, since most refusals end the connection.
+  void Refuse(Connection& connection, int status, const std::string& detail, Exchange& exchange,
+              std::vector<std::pair<std::string, std::string>> extra = {}, bool headOnly = false, bool close = true);
+  void Record(const HttpRequest& request);
+  void Log(const Connection& connection, const HttpRequest* request, const Exchange& exchange);
+  std::shared_ptr<const Catalog> CurrentCatalog() const;
   StageFault FaultOf(Stage stage) const;
-  void AnswerVersion(const httplib::Request& request, httplib::Response& response, const ServedRelease& release,
-                     const StageFault& fault);
-  void AnswerInstaller(const httplib::Request& request, httplib::Response& response, const ServedRelease& release,
-                       const StageFault& fault);
-  void HangWithoutAnswer(const httplib::Request& request, httplib::Response& response);
-  void SendBody(const httplib::Request& request, httplib::Response& response, std::shared_ptr<const std::string> body,
-                const std::string& contentType, const StageFault& fault);
+  bool Stopping() const;
   // Waits until Stop or `deadline`; true when the server is stopping.
   bool WaitUntilStopping(std::chrono::steady_clock::time_point deadline) const;
   std::chrono::steady_clock::time_point HangDeadline() const;
 
+  const ServerLimits limits_;
+  // Swapped whole; a request takes one snapshot and answers from it alone.
+  std::atomic<std::shared_ptr<const Catalog>> catalog_;
+  std::mutex releaseMutex_;  // orders SetRelease calls against each other
+
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
-  std::shared_ptr<const ServedRelease> release_;
   std::string publicHost_;
   std::string boundHost_;
+  bool trustForwardedFor_ = false;
   std::map<Stage, StageFault> faults_;
   std::chrono::milliseconds hangLimit_ = kMaxHang;
   std::vector<RequestRecord> requests_;
   bool stopping_ = false;
   bool started_ = false;
-  bool listenEnded_ = false;
+
+  std::mutex connectionsMutex_;
+  std::list<Connection> connections_;  // stable addresses: each thread holds its own entry
+  int listenFd_ = -1;
+  int wakeRead_ = -1;
+  int wakeWrite_ = -1;
 
   std::mutex logMutex_;
   std::function<void(const std::string&)> logSink_;
 
-  std::unique_ptr<httplib::Server> http_;
-  std::thread thread_;
+  std::thread acceptThread_;
 };
 
 }  // namespace isetup::endpoint

@@ -12,8 +12,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <regex>
+#include <thread>
 #include <stdexcept>
 
+#include "endpoint/test_client.h"
 #include "endpoint/test_installer.h"
 #include "payload/affiliate_tags.h"
 #include "payload/checksum.h"
@@ -21,72 +23,21 @@
 namespace isetup::endpoint {
 namespace {
 
+using testing::GetRequest;
 using testing::MakeInstaller;
+using testing::ParseResponses;
+using testing::RawConnection;
+using testing::RawResult;
 
 constexpr const char* kQuery = "?ISetupVer=02340000&affid=AbCd1234&affsid=zz-__-99&rnd=4711";
 constexpr const char* kDownload = "/download/TalvimorasterSetup-2.53.0.0.exe";
+const std::string kVersionRequest = std::string("/version.php") + kQuery;
 
 std::span<const std::uint8_t> Bytes(const std::string& text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
 std::string Text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-// What a raw client saw on one connection.
-struct RawResult {
-  std::string received;
-  int endError = 0;     // errno of the failed read that ended it; 0 for an orderly end of stream
-  bool timedOut = false;
-  std::size_t headerEnd() const {
-    const std::size_t end = received.find("\r\n\r\n");
-    return end == std::string::npos ? std::string::npos : end + 4;
-  }
-  std::string body() const { return headerEnd() == std::string::npos ? "" : received.substr(headerEnd()); }
-};
-
-class RawConnection {
- public:
-  explicit RawConnection(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  }
-  ~RawConnection() { close(fd_); }
-  RawConnection(const RawConnection&) = delete;
-  RawConnection& operator=(const RawConnection&) = delete;
-
-  bool Send(const std::string& request) {
-    return connected_ && send(fd_, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
-  }
-  // Reads until `enough` bytes are in, the stream ends, or nothing comes for `idleMs`.
-  void Read(RawResult& result, std::size_t enough, int idleMs = 10000) {
-    char buffer[4096];
-    while (result.received.size() < enough) {
-      pollfd ready{fd_, POLLIN, 0};
-      if (poll(&ready, 1, idleMs) <= 0) {
-        result.timedOut = true;
-        return;
-      }
-      const ssize_t count = recv(fd_, buffer, sizeof buffer, 0);
-      if (count <= 0) {
-        result.endError = count < 0 ? errno : 0;
-        return;
-      }
-      result.received.append(buffer, static_cast<std::size_t>(count));
-    }
-  }
-  void ReadToEnd(RawResult& result) { Read(result, std::string::npos); }
-
- private:
-  int fd_;
-  bool connected_ = false;
-};
-
-std::string GetRequest(const std::string& target, const std::string& method = "GET") {
-  return method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-}
 
 // Collects access log lines and lets a test wait for them (the log follows the response).
 class LogCollector {
@@ -146,9 +97,9 @@ TEST_F(EndpointTest, VersionReplyNamesSizeChecksumAndDownloadUrl) {
                                "\r\nconsum=" + std::to_string(ByteSumChecksum(installer_)) + "\r\nurl=" + Host() +
                                kDownload + "\r\n";
   EXPECT_EQ(result->body, expected);
-  // Without a query too, and a public host set while serving replaces the bound address.
+  // A public host set while serving replaces the bound address.
   server_->SetPublicHost("downloads.example.com:8080");
-  const auto second = client_->Get("/version.php");
+  const auto second = client_->Get(kVersionRequest.c_str());
   ASSERT_TRUE(second);
   EXPECT_NE(second->body.find("\r\nurl=downloads.example.com:8080/download/TalvimorasterSetup-2.53.0.0.exe\r\n"),
             std::string::npos);
@@ -157,16 +108,25 @@ TEST_F(EndpointTest, VersionReplyNamesSizeChecksumAndDownloadUrl) {
 TEST_F(EndpointTest, ChecksumOfABigReleaseIsSignedAndMatchesTheDownload) {
   // 8,421,505 bytes of 0xFF total 2,147,483,775, announced in its negative 32-bit form.
   server_->SetRelease(Release{"3.0.0.1", std::vector<std::uint8_t>(8421505, 0xFF), "Big.exe"});
-  const auto reply = client_->Get("/version.php");
+  const auto reply = client_->Get(kVersionRequest.c_str());
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->body, "ver=3.0.0.1\r\nsize=8421505\r\nconsum=-2147483521\r\nurl=" + Host() + "/download/Big.exe\r\n");
   const auto download = client_->Get("/download/Big.exe");
   ASSERT_TRUE(download);
   EXPECT_EQ(download->body.size(), 8421505u);
-  // The old path is gone with the old release.
+  // A setup that read the old reply still gets the old installer under the old path, until the
+  // release after next.
   const auto old = client_->Get(kDownload);
   ASSERT_TRUE(old);
-  EXPECT_EQ(old->status, 404);
+  EXPECT_EQ(old->status, 200);
+  EXPECT_EQ(old->body, Text(installer_));
+  server_->SetRelease(Release{"3.0.0.2", installer_, "Next.exe"});
+  const auto gone = client_->Get(kDownload);
+  ASSERT_TRUE(gone);
+  EXPECT_EQ(gone->status, 404);
+  const auto previous = client_->Get("/download/Big.exe");
+  ASSERT_TRUE(previous);
+  EXPECT_EQ(previous->body.size(), 8421505u);
 }
 
 TEST_F(EndpointTest, DownloadCarriesTheRequestsTagsAndTheAnnouncedChecksum) {
@@ -255,7 +215,12 @@ TEST_F(EndpointTest, BadRequestsGetACleanRefusalAndTheServerGoesOn) {
       {"GET", std::string(kDownload) + "?rnd=-5", 400},
       {"POST", "/version.php", 405},
       {"DELETE", std::string(kDownload), 405},
-      {"BREW", "/version.php", 400},
+      {"BREW", "/version.php", 405},
+      {"GET", "/version.php", 400},                        // the setup always sends both keys
+      {"GET", "/version.php?ISetupVer=02340000", 400},     // no rnd
+      {"GET", "/version.php?rnd=1&affid=AAAAAAAA", 400},   // no ISetupVer
+      {"GET", "/version.php?ISetupVer=02340000&ISetupVer=x&rnd=1", 400},
+      {"GET", "/healthz/", 404},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.method + " " + c.target);
@@ -274,7 +239,7 @@ TEST_F(EndpointTest, BadRequestsGetACleanRefusalAndTheServerGoesOn) {
   garbage.Read(refused, 12);
   EXPECT_EQ(refused.received.rfind("HTTP/1.1 400", 0), 0u) << refused.received;
 
-  const auto after = client_->Get("/version.php");
+  const auto after = client_->Get(kVersionRequest.c_str());
   ASSERT_TRUE(after);
   EXPECT_EQ(after->status, 200);
 }
@@ -364,7 +329,7 @@ TEST_F(EndpointTest, VersionStageFaultsChangeWhatIsAnnounced) {
     EXPECT_EQ(download->body, Text(installer_));
   }
   server_->ClearFaults();
-  const auto healed = client_->Get("/version.php");
+  const auto healed = client_->Get(kVersionRequest.c_str());
   ASSERT_TRUE(healed);
   EXPECT_EQ(healed->body.rfind("ver=2.53.0.0\r\n", 0), 0u);
 }
@@ -420,7 +385,7 @@ TEST_F(EndpointTest, ResetAbortsTheConnection) {
     EXPECT_EQ(result.body(), Text(installer_).substr(0, result.body().size()));
   }
   // The reply is shorter than 500 bytes, so the fault falls past its end and the reply goes out whole.
-  const auto reply = client_->Get("/version.php");
+  const auto reply = client_->Get(kVersionRequest.c_str());
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->status, 200);
   EXPECT_EQ(reply->body.rfind("ver=2.53.0.0\r\n", 0), 0u);
@@ -503,9 +468,252 @@ TEST_F(EndpointTest, AHangEndsByItselfAtTheHangLimit) {
   EXPECT_FALSE(result.timedOut);
   EXPECT_EQ(result.received, "");
   // The server is still serving.
-  const auto reply = client_->Get("/version.php");
+  const auto reply = client_->Get(kVersionRequest.c_str());
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->status, 200);
+}
+
+TEST_F(EndpointTest, HeadAndGetAgreeOnStatusLengthAndType) {
+  struct Case {
+    std::string target;
+    int status;
+    const char* type;
+  };
+  const Case cases[] = {
+      {kVersionRequest, 200, "text/plain"},
+      {std::string(kDownload) + kQuery, 200, "application/octet-stream"},
+      {kDownload, 200, "application/octet-stream"},
+      {"/healthz", 200, "text/plain"},
+      {"/nowhere", 404, "text/plain"},
+      {"/version.php", 400, "text/plain"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.target);
+    const auto ask = [&](const std::string& method) {
+      RawConnection connection(port_);
+      EXPECT_TRUE(connection.Send(GetRequest(c.target, method)));
+      RawResult result;
+      connection.ReadToEnd(result);
+      EXPECT_FALSE(result.timedOut);
+      const auto responses = ParseResponses(result.received, method == "HEAD");
+      EXPECT_EQ(responses.size(), 1u) << result.received;
+      return responses.empty() ? testing::Response{} : responses[0];
+    };
+    auto get = ask("GET");
+    auto head = ask("HEAD");
+    EXPECT_EQ(get.status, c.status);
+    EXPECT_EQ(head.status, c.status);
+    EXPECT_EQ(get.headers["content-type"], c.type);
+    EXPECT_EQ(head.headers["content-type"], c.type);
+    EXPECT_EQ(get.headers["content-length"], std::to_string(get.body.size()));
+    EXPECT_EQ(head.headers["content-length"], get.headers["content-length"]);
+    EXPECT_FALSE(get.headers["date"].empty());
+  }
+  const auto health = client_->Get("/healthz");
+  ASSERT_TRUE(health);
+  EXPECT_EQ(health->body, "ok 2.53.0.0\n");
+}
+
+TEST_F(EndpointTest, KeptAliveConnectionsCarrySeveralRequestsAndDropSmallBodies) {
+  RawConnection connection(port_);
+  // Three requests in one write: a GET with a small body, a HEAD, and a last one that closes.
+  ASSERT_TRUE(connection.Send("GET " + kVersionRequest + " HTTP/1.1\r\nHost: a\r\nContent-Length: 5\r\n\r\nhello" +
+                              "HEAD " + kVersionRequest + " HTTP/1.1\r\nHost: a\r\n\r\n" +  //
+                              "GET /healthz HTTP/1.1\r\nHost: a\r\nConnection: close\r\n\r\n"));
+  RawResult result;
+  connection.ReadToEnd(result);
+  ASSERT_FALSE(result.timedOut);
+  const std::string reply = client_->Get(kVersionRequest.c_str())->body;
+  // The HEAD's response sits between the two others; split by hand.
+  const std::size_t second = result.received.find("HTTP/1.1 200", 1);
+  const std::size_t third = result.received.find("HTTP/1.1 200", second + 1);
+  ASSERT_NE(third, std::string::npos) << result.received;
+  auto first = ParseResponses(result.received.substr(0, second));
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0].body, reply);
+  EXPECT_EQ(result.received.substr(second, third - second).find("\r\n\r\n") + 4, third - second);  // no body
+  auto last = ParseResponses(result.received.substr(third));
+  ASSERT_EQ(last.size(), 1u);
+  EXPECT_EQ(last[0].headers["connection"], "close");
+  EXPECT_EQ(last[0].body, "ok 2.53.0.0\n");
+}
+
+TEST_F(EndpointTest, RequestBodiesAndOtherMethodsAreRefused) {
+  struct Case {
+    std::string request;
+    int status;
+  };
+  const Case cases[] = {
+      {"POST /version.php HTTP/1.1\r\nHost: a\r\nContent-Length: 3\r\n\r\nabc", 405},
+      {"GET /version.php HTTP/1.1\r\nHost: a\r\nContent-Length: 70000\r\n\r\n", 413},
+      {"GET /version.php HTTP/1.1\r\nHost: a\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n", 400},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.request);
+    RawConnection connection(port_);
+    ASSERT_TRUE(connection.Send(c.request));
+    RawResult result;
+    connection.ReadToEnd(result);  // the connection closes after the refusal
+    ASSERT_FALSE(result.timedOut);
+    auto responses = ParseResponses(result.received);
+    ASSERT_EQ(responses.size(), 1u) << result.received;
+    EXPECT_EQ(responses[0].status, c.status);
+    EXPECT_EQ(responses[0].headers["connection"], "close");
+    if (c.status == 405) {
+      EXPECT_EQ(responses[0].headers["allow"], "GET, HEAD");
+    }
+  }
+}
+
+TEST_F(EndpointTest, TheLogNamesTheForwardedClientOnlyWhenTrusted) {
+  const auto ask = [&](const std::string& forwarded) {
+    RawConnection connection(port_);
+    EXPECT_TRUE(connection.Send("GET /healthz HTTP/1.1\r\nHost: a\r\nX-Forwarded-For: " + forwarded +
+                                "\r\nConnection: close\r\n\r\n"));
+    RawResult result;
+    connection.ReadToEnd(result);
+  };
+  ask("203.0.113.7");
+  server_->SetTrustForwardedFor(true);
+  ask("10.1.2.3, 203.0.113.8");
+  ask("2001:db8::1");
+  ask("evil\" 1.2.3.4");
+  const auto lines = log_.WaitFor(4);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].rfind("127.0.0.1 ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1].rfind("203.0.113.8 ", 0), 0u) << lines[1];  // the entry the nearest proxy added
+  EXPECT_EQ(lines[2].rfind("2001:db8::1 ", 0), 0u) << lines[2];
+  EXPECT_EQ(lines[3].rfind("127.0.0.1 ", 0), 0u) << lines[3];  // not an address: the peer
+}
+
+TEST_F(EndpointTest, RequestsDuringReleaseChangesSeeOneReleaseWhole) {
+  const auto a = MakeInstaller(3000, 2000);
+  const auto b = MakeInstaller(9000, 1000);
+  const auto replyOf = [&](const std::string& version, const std::vector<std::uint8_t>& bytes, const char* file) {
+    return "ver=" + version + "\r\nsize=" + std::to_string(bytes.size()) + "\r\nconsum=" +
+           std::to_string(ByteSumChecksum(bytes)) + "\r\nurl=" + Host() + "/download/" + file + "\r\n";
+  };
+  const std::string replyA = replyOf("3.0.0.1", a, "A.exe");
+  const std::string replyB = replyOf("3.0.0.2", b, "B.exe");
+  server_->SetRelease(Release{"3.0.0.1", a, "A.exe"});
+  std::atomic<bool> done{false};
+  std::thread publisher([&] {
+    for (int i = 0; !done && i < 2000; ++i) server_->SetRelease(i % 2 ? Release{"3.0.0.1", a, "A.exe"} : Release{"3.0.0.2", b, "B.exe"});
+  });
+  int seenA = 0, seenB = 0;
+  for (int i = 0; i < 150; ++i) {
+    const auto reply = client_->Get(kVersionRequest.c_str());
+    ASSERT_TRUE(reply);
+    const bool isA = reply->body == replyA;
+    ASSERT_TRUE(isA || reply->body == replyB) << reply->body;
+    (isA ? seenA : seenB)++;
+    // The download named by the reply is the installer that reply describes, whatever is current now.
+    const auto path = reply->body.substr(reply->body.find("/download/"));
+    const auto download = client_->Get((path.substr(0, path.size() - 2) + kQuery).c_str());
+    ASSERT_TRUE(download);
+    ASSERT_EQ(download->status, 200);
+    EXPECT_EQ(download->body, Text(Stamped(isA ? a : b, "AbCd1234", "zz-__-99")));
+  }
+  done = true;
+  publisher.join();
+  EXPECT_GT(seenA + seenB, 0);
+}
+
+// The bounds against slow, greedy and oversized clients, with short time-outs.
+class EndpointLimitsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ServerLimits limits;
+    limits.maxConnections = 2;
+    limits.requestTimeout = std::chrono::milliseconds(300);
+    limits.idleTimeout = std::chrono::milliseconds(200);
+    server_ = std::make_unique<Server>(Release{"2.53.0.0", MakeInstaller(), ""}, "", limits);
+    server_->SetLogSink(log_.Sink());
+    port_ = server_->Start("127.0.0.1", 0);
+    ASSERT_GT(port_, 0);
+  }
+  void ExpectServing() {
+    httplib::Client client("127.0.0.1", port_);
+    client.set_read_timeout(10, 0);
+    const auto reply = client.Get(kVersionRequest.c_str());
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->status, 200);
+  }
+
+  LogCollector log_;
+  std::unique_ptr<Server> server_;
+  int port_ = 0;
+};
+
+TEST_F(EndpointLimitsTest, SlowOrOversizedRequestsGetTheirStatus) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    int status;
+  };
+  const Case cases[] = {
+      {"nothing sent", "", 408},
+      {"head unfinished", "GET " + kVersionRequest + " HTTP/1.1\r\nHost: a\r\n", 408},
+      {"body unfinished", "GET " + kVersionRequest + " HTTP/1.1\r\nHost: a\r\nContent-Length: 10\r\n\r\nabc", 408},
+      {"long request line", "GET /" + std::string(9000, 'a') + " HTTP/1.1\r\n", 414},
+      {"long request line, unfinished", "GET /" + std::string(9000, 'a'), 414},
+      {"large header", "GET / HTTP/1.1\r\nHost: a\r\nX: " + std::string(17000, 'v') + "\r\n\r\n", 431},
+      {"garbage", std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03\r\n\r\n", 15), 400},  // TLS bytes
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawConnection connection(port_);
+    if (!c.bytes.empty()) {
+      ASSERT_TRUE(connection.Send(c.bytes));
+    }
+    RawResult result;
+    connection.ReadToEnd(result);
+    EXPECT_FALSE(result.timedOut);
+    const auto responses = ParseResponses(result.received);
+    ASSERT_EQ(responses.size(), 1u) << result.received.substr(0, 200);
+    EXPECT_EQ(responses[0].status, c.status);
+  }
+  // Each refusal is logged; one that came before any request line names none.
+  const auto lines = log_.WaitFor(std::size(cases));
+  ASSERT_EQ(lines.size(), std::size(cases));
+  EXPECT_NE(lines[0].find("] \"-\" 408 "), std::string::npos) << lines[0];
+  EXPECT_NE(lines[1].find("] \"GET /version.php?"), std::string::npos) << lines[1];
+  ExpectServing();
+}
+
+TEST_F(EndpointLimitsTest, ConnectionsBeyondTheCapAreTurnedAwayUntilOnesEnd) {
+  RawConnection first(port_);
+  RawConnection second(port_);
+  {
+    // Accepted in the order they connected: the third finds both places taken.
+    RawConnection third(port_);
+    RawResult result;
+    third.ReadToEnd(result);
+    ASSERT_FALSE(result.timedOut);
+    const auto responses = ParseResponses(result.received);
+    ASSERT_EQ(responses.size(), 1u) << result.received;
+    EXPECT_EQ(responses[0].status, 503);
+  }
+  // The idle two are answered 408 at their time-out and closed, which frees their places.
+  for (RawConnection* idle : {&first, &second}) {
+    RawResult result;
+    idle->ReadToEnd(result);
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_EQ(result.received.rfind("HTTP/1.1 408", 0), 0u) << result.received;
+  }
+  ExpectServing();
+}
+
+TEST_F(EndpointLimitsTest, AnIdleKeptAliveConnectionIsClosedQuietly) {
+  RawConnection connection(port_);
+  ASSERT_TRUE(connection.Send("GET /healthz HTTP/1.1\r\nHost: a\r\n\r\n"));
+  RawResult result;
+  connection.ReadToEnd(result);  // ends when the idle time-out closes it
+  ASSERT_FALSE(result.timedOut);
+  const auto responses = ParseResponses(result.received);
+  ASSERT_EQ(responses.size(), 1u) << result.received;
+  EXPECT_EQ(responses[0].status, 200);
+  EXPECT_EQ(result.received.find("408"), std::string::npos);
 }
 
 TEST(EndpointRelease, RefusesWhatTheSetupCouldNotUse) {
@@ -518,6 +726,11 @@ TEST(EndpointRelease, RefusesWhatTheSetupCouldNotUse) {
       {"2.53.0.0", installer, "../x.exe"},
       {"2.53.0.0", installer, "a b.exe"},
       {"2.53.0.0", installer, ".hidden"},
+      {"2.256.0.0", installer, ""},        // the setup would keep the low 8 bits: 2.0.0.0
+      {"2.053.0.0", installer, ""},        // one version, one spelling
+      {"2.$35.0.0", installer, ""},        // hexadecimal the setup would take
+      {" 2.53.0.0", installer, ""},
+      {"2.53.0.0.", installer, ""},
   };
   for (const Release& release : refused) {
     SCOPED_TRACE(release.versionText + " " + release.fileName);

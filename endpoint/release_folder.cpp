@@ -1,0 +1,357 @@
+// Loads a release from its folder only when it is whole: the manifest parses, the installer it names
+// has rested for the settle time, and nothing changed while it was read.
+#include "endpoint/release_folder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+namespace isetup::endpoint {
+namespace {
+
+using SystemClock = std::chrono::system_clock;
+
+FileStamp StampOf(const struct stat& info) {
+  FileStamp stamp;
+  stamp.device = info.st_dev;
+  stamp.inode = info.st_ino;
+  stamp.size = info.st_size;
+  stamp.modifiedNs = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+  return stamp;
+}
+
+SystemClock::time_point ModifiedAt(const FileStamp& stamp) {
+  return SystemClock::time_point(
+      std::chrono::duration_cast<SystemClock::duration>(std::chrono::nanoseconds(stamp.modifiedNs)));
+}
+
+// A descriptor that closes itself.
+class File {
+ public:
+  explicit File(const std::filesystem::path& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)) {}
+  ~File() {
+    if (fd_ >= 0) close(fd_);
+  }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+std::string SystemError(int error) { return std::strerror(error); }
+
+// The whole file into `out`, which holds `size` bytes afterwards; false when it yields more or fewer.
+bool ReadExactly(int fd, std::size_t size, std::vector<std::uint8_t>& out, std::string& error) {
+  out.resize(size);
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t count = read(fd, out.data() + done, size - done);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0) {
+      error = SystemError(errno);
+      return false;
+    }
+    if (count == 0) {
+      error = "it ended after " + std::to_string(done) + " of " + std::to_string(size) + " bytes";
+      return false;
+    }
+    done += static_cast<std::size_t>(count);
+  }
+  std::uint8_t extra;
+  if (read(fd, &extra, 1) != 0) {
+    error = "it grew while being read";
+    return false;
+  }
+  return true;
+}
+
+struct ManifestFile {
+  std::optional<Manifest> manifest;
+  FileStamp stamp;
+  std::string error;
+};
+
+ManifestFile ReadManifest(const std::filesystem::path& folder) {
+  ManifestFile result;
+  const std::filesystem::path path = folder / kManifestName;
+  File file(path);
+  struct stat info {};
+  if (file.fd() < 0 || fstat(file.fd(), &info) != 0) {
+    result.error = "cannot open " + path.string() + ": " + SystemError(errno);
+    return result;
+  }
+  result.stamp = StampOf(info);
+  if (!S_ISREG(info.st_mode)) {
+    result.error = path.string() + " is not a regular file";
+    return result;
+  }
+  if (info.st_size > static_cast<off_t>(kMaxManifestBytes)) {
+    result.error = path.string() + " is larger than " + std::to_string(kMaxManifestBytes) + " bytes";
+    return result;
+  }
+  std::vector<std::uint8_t> bytes;
+  std::string error;
+  if (!ReadExactly(file.fd(), static_cast<std::size_t>(info.st_size), bytes, error)) {
+    result.error = "cannot read " + path.string() + ": " + error;
+    return result;
+  }
+  ParsedManifest parsed = ParseManifest(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+  if (!parsed.manifest) {
+    result.error = path.string() + ", " + parsed.error;
+    return result;
+  }
+  result.manifest = std::move(parsed.manifest);
+  return result;
+}
+
+std::string Elapsed(std::chrono::milliseconds duration) { return std::to_string(duration.count()) + " ms"; }
+
+}  // namespace
+
+ParsedManifest ParseManifest(std::string_view text) {
+  ParsedManifest result;
+  std::optional<std::string> version;
+  std::optional<std::string> file;
+  std::optional<std::int64_t> size;
+  int number = 0;
+  const auto fail = [&](const std::string& why) {
+    result.error = "line " + std::to_string(number) + ": " + why;
+    return result;
+  };
+  while (!text.empty()) {
+    ++number;
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty() || line.front() == '#') continue;
+    if (!std::all_of(line.begin(), line.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
+      return fail("only printable ASCII is allowed");
+    }
+    if (line.front() == ' ' || line.back() == ' ') return fail("blanks at the start or end of a line");
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos) return fail("not key=value");
+    const std::string_view key = line.substr(0, equals);
+    const std::string value(line.substr(equals + 1));
+    if (key.back() == ' ' || (!value.empty() && value.front() == ' ')) return fail("blanks around \"=\"");
+    std::optional<std::string>* slot = nullptr;
+    if (key == "version") {
+      if (auto problem = CheckVersionText(value)) return fail(*problem);
+      slot = &version;
+    } else if (key == "file") {
+      if (auto problem = CheckFileName(value)) return fail(*problem);
+      slot = &file;
+    } else if (key == "size") {
+      if (size) return fail("\"size\" is given twice");
+      std::int64_t parsed = 0;
+      const auto [stop, error] = std::from_chars(value.data(), value.data() + value.size(), parsed);
+      if (value.empty() || value.front() == '-' || error != std::errc() || stop != value.data() + value.size() ||
+          parsed < 1 || parsed > std::numeric_limits<std::int32_t>::max()) {
+        return fail("size must be a byte count 1..2147483647");
+      }
+      size = parsed;
+      continue;
+    } else {
+      return fail("unknown key \"" + std::string(key) + "\" (version, file, size)");
+    }
+    if (*slot) return fail("\"" + std::string(key) + "\" is given twice");
+    *slot = value;
+  }
+  number = 0;
+  if (!version) return fail("no \"version=\" line");
+  if (!file) return fail("no \"file=\" line");
+  result.error.clear();
+  result.manifest = Manifest{*version, *file, size};
+  return result;
+}
+
+FolderStamp StampReleaseFolder(const std::filesystem::path& folder) {
+  FolderStamp stamp;
+  const ManifestFile manifest = ReadManifest(folder);
+  stamp.manifest = manifest.stamp;
+  struct stat info {};
+  if (manifest.manifest && stat((folder / manifest.manifest->fileName).c_str(), &info) == 0) {
+    stamp.installer = StampOf(info);
+  }
+  return stamp;
+}
+
+LoadedRelease LoadReleaseFolder(const std::filesystem::path& folder, SystemClock::time_point now,
+                                std::chrono::milliseconds settle) {
+  LoadedRelease result;
+  ManifestFile manifestFile = ReadManifest(folder);
+  result.stamp.manifest = manifestFile.stamp;
+  if (!manifestFile.manifest) {
+    result.error = manifestFile.error;
+    return result;
+  }
+  const Manifest& manifest = *manifestFile.manifest;
+  const std::filesystem::path path = folder / manifest.fileName;
+  File file(path);
+  struct stat before {};
+  if (file.fd() < 0 || fstat(file.fd(), &before) != 0) {
+    result.error = "cannot open the installer " + path.string() + ": " + SystemError(errno);
+    return result;
+  }
+  result.stamp.installer = StampOf(before);
+  if (!S_ISREG(before.st_mode)) {
+    result.error = "the installer " + path.string() + " is not a regular file";
+    return result;
+  }
+
+  // A file that was written a moment ago may still be in the middle of a copy.
+  const SystemClock::time_point lastChange =
+      std::max(ModifiedAt(result.stamp.manifest), ModifiedAt(result.stamp.installer));
+  if (settle.count() > 0 && now < lastChange + settle) {
+    result.settlesAt = lastChange + settle;
+    const auto age = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastChange);
+    result.error = "the manifest or " + path.string() + " changed " + Elapsed(age) + " ago; waiting until both have " +
+                   "rested for " + Elapsed(settle);
+    return result;
+  }
+  if (before.st_size <= 0 || before.st_size > std::numeric_limits<std::int32_t>::max()) {
+    result.error = "the installer " + path.string() + " has " + std::to_string(before.st_size) +
+                   " bytes; it must have 1..2147483647";
+    return result;
+  }
+  if (manifest.size && *manifest.size != before.st_size) {
+    result.error = "the installer " + path.string() + " has " + std::to_string(before.st_size) +
+                   " bytes, the manifest says size=" + std::to_string(*manifest.size);
+    return result;
+  }
+
+  Release release{manifest.versionText, {}, manifest.fileName};
+  std::string error;
+  if (!ReadExactly(file.fd(), static_cast<std::size_t>(before.st_size), release.installer, error)) {
+    result.error = "cannot read the installer " + path.string() + ": " + error;
+    return result;
+  }
+  struct stat after {};
+  if (fstat(file.fd(), &after) != 0 || !(StampOf(after) == result.stamp.installer)) {
+    result.error = "the installer " + path.string() + " changed while being read";
+    return result;
+  }
+  // The manifest must still be the one that named this file.
+  const ManifestFile again = ReadManifest(folder);
+  if (!(again.stamp == result.stamp.manifest)) {
+    result.error = "the manifest changed while the installer was read";
+    return result;
+  }
+  if (auto problem = CheckRelease(release)) {
+    result.error = *problem;
+    return result;
+  }
+  result.release = std::move(release);
+  return result;
+}
+
+ReleaseWatcher::ReleaseWatcher(std::filesystem::path folder, std::chrono::milliseconds settle,
+                               std::string servedVersion, std::optional<FolderStamp> served, Publish publish,
+                               Report report)
+    : folder_(std::move(folder)),
+      settle_(settle),
+      publish_(std::move(publish)),
+      report_(std::move(report)),
+      servedVersion_(std::move(servedVersion)),
+      served_(served) {}
+
+ReleaseWatcher::~ReleaseWatcher() { Stop(); }
+
+bool ReleaseWatcher::Check(SystemClock::time_point now, bool forced) {
+  if (!forced) {
+    const FolderStamp stamp = StampReleaseFolder(folder_);
+    if (served_ && stamp == *served_) {
+      // Back to what is served (an edit undone): nothing is waiting any more.
+      refused_.reset();
+      retryAt_.reset();
+      return false;
+    }
+    if (refused_ && stamp == *refused_ && !(retryAt_ && now >= *retryAt_)) return false;
+  }
+  LoadedRelease loaded = LoadReleaseFolder(folder_, now, settle_);
+  if (!loaded.release) {
+    // The same reason for the same files is reported once; a settling release only when it starts.
+    const bool news = !(refused_ && loaded.stamp == *refused_ &&
+                        (loaded.error == refusedReason_ || (loaded.settlesAt && retryAt_)));
+    if (news || forced) {
+      report_("release folder " + folder_.string() + ": " + loaded.error + "; still serving " + servedVersion_);
+    }
+    refused_ = loaded.stamp;
+    refusedReason_ = loaded.error;
+    retryAt_ = loaded.settlesAt;
+    return false;
+  }
+  const std::string summary = loaded.release->versionText + " (" + loaded.release->fileName + ", " +
+                              std::to_string(loaded.release->installer.size()) + " bytes)";
+  try {
+    publish_(std::move(*loaded.release));
+  } catch (const std::exception& failure) {
+    report_("release folder " + folder_.string() + ": " + failure.what() + "; still serving " + servedVersion_);
+    refused_ = loaded.stamp;
+    refusedReason_ = failure.what();
+    retryAt_.reset();
+    return false;
+  }
+  report_("now serving release " + summary);
+  servedVersion_ = summary.substr(0, summary.find(' '));
+  served_ = loaded.stamp;
+  refused_.reset();
+  retryAt_.reset();
+  return true;
+}
+
+void ReleaseWatcher::Start(std::chrono::milliseconds interval) {
+  std::lock_guard lock(mutex_);
+  if (thread_.joinable() || stopping_) return;
+  thread_ = std::thread([this, interval] { Run(interval); });
+}
+
+void ReleaseWatcher::RequestReload() {
+  {
+    std::lock_guard lock(mutex_);
+    reloadRequested_ = true;
+  }
+  wake_.notify_all();
+}
+
+void ReleaseWatcher::Stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void ReleaseWatcher::Run(std::chrono::milliseconds interval) {
+  using SteadyClock = std::chrono::steady_clock;
+  std::unique_lock lock(mutex_);
+  while (!stopping_) {
+    SteadyClock::time_point wakeAt = SteadyClock::now() + std::chrono::hours(24);
+    if (interval.count() > 0) wakeAt = SteadyClock::now() + interval;
+    if (retryAt_) {
+      // A settling release is looked at again when it has rested, polling or not (a little after,
+      // so that the look finds it settled).
+      const auto left = std::chrono::duration_cast<SteadyClock::duration>(*retryAt_ - SystemClock::now());
+      wakeAt = std::min(wakeAt, SteadyClock::now() + std::max(left, SteadyClock::duration::zero()) +
+                                    std::chrono::milliseconds(10));
+    }
+    wake_.wait_until(lock, wakeAt, [this] { return stopping_ || reloadRequested_; });
+    if (stopping_) break;
+    const bool forced = std::exchange(reloadRequested_, false);
+    lock.unlock();
+    Check(SystemClock::now(), forced);
+    lock.lock();
+  }
+}
+
+}  // namespace isetup::endpoint
