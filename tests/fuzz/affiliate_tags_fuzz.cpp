@@ -100,19 +100,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Only the 8 value bytes of each stamped tag change, and to the given value.
   Bytes expected = image;
-  bool valuesHeldNoEquals = true;
   for (const auto& [marker, value] : {std::pair{kAffidMarker, &affid}, std::pair{kAffsidMarker, &affsid}}) {
     if (!*value) continue;
     const std::size_t at = *NaiveFind(image, marker) + marker.size();
-    valuesHeldNoEquals = valuesHeldNoEquals && ValueAfter(image, at).find('=') == std::string::npos;
     std::copy((*value)->begin(), (*value)->end(), expected.begin() + static_cast<std::ptrdiff_t>(at));
   }
   FUZZ_CHECK(stamped == expected, "StampAffiliateTags wrote outside the tag values");
 
-  // The checksum is blind to the tag values, so the endpoint's announced checksum holds for every stamped
-  // copy. That needs the old values to hold no "=": a marker made of old value bytes would otherwise be
-  // the first occurrence that the checksum blanks, and stamping would remove it.
-  if (valuesHeldNoEquals) {
+  // The checksum is blind to the tag values, so the checksum the endpoint announces for its installer
+  // holds for every stamped copy. That needs an installer shaped as the endpoint expects: both tags well
+  // formed, and no "=" in either value. Otherwise a marker can lie in the other tag's blanked field or be
+  // made of value bytes, and the routines rightly disagree about which bytes are the tag.
+  bool endpointShaped = true;
+  for (const std::string_view marker : {kAffidMarker, kAffsidMarker}) {
+    const auto offset = NaiveFind(image, marker);
+    endpointShaped = endpointShaped && offset && ModelWellFormedTag(image, marker, *offset) &&
+                     ValueAfter(image, *offset + marker.size()).find('=') == std::string::npos;
+  }
+  if (endpointShaped) {
     FUZZ_CHECK(ByteSumChecksum(stamped) == ByteSumChecksum(view), "stamping moved the checksum");
     const AffiliateTags after = FindAffiliateTags(stamped);
     if (affid) FUZZ_CHECK(after.affid && after.affid->value == *affid, "the stamped affid does not read back");
