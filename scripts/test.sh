@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds both sides and runs every test: the portable core natively (ASan + UBSan), the Windows-side
-# tests under Wine, and the end-to-end runs of the real program. Ends with one "N passed, M failed" line.
+# tests under Wine, the end-to-end runs of the real program, a short seeded run of each fuzz target
+# (clang, libFuzzer) and the threaded tests under ThreadSanitizer. Ends with one "N passed, M failed" line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh || exit 1
@@ -9,6 +10,10 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows
 cmake --preset native >/dev/null
 cmake --build --preset native
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
 set +e
 source scripts/display.sh
 export WINEDEBUG=-all WINEPREFIX=$PWD/build/wineprefix
@@ -18,7 +23,7 @@ export WINEDEBUG=-all WINEPREFIX=$PWD/build/wineprefix
 passed=0
 failed=0
 status=0
-for preset in native windows e2e; do
+for preset in native windows e2e fuzz tsan; do
   echo "== ctest --preset $preset"
   ctest --preset "$preset" 2>&1 | tee "build/ctest-$preset.log"
   [ "${PIPESTATUS[0]}" -eq 0 ] || status=1

@@ -1,6 +1,7 @@
 // Loads the stored skin and checks its entries against its pictures, so drawing never reads outside one.
 #include "ui/skin_loader.h"
 
+#include <climits>
 #include <string>
 
 #include "ui/skin_inflate.h"
@@ -20,7 +21,15 @@ bool PointsWithin(const CornerPoints& corners, Size area) {
   return true;
 }
 
-Size SizeOf(const Box& box) { return {box.width(), box.height()}; }
+// The size of a box that may not have been checked yet. Edges too far apart for an int (never those of
+// a box inside a picture) give -1, which nothing lies within, instead of an overflowing difference.
+Size SizeOf(const Box& box) {
+  const auto extent = [](int from, int to) {
+    const long long length = static_cast<long long>(to) - from;
+    return length < INT_MIN || length > INT_MAX ? -1 : static_cast<int>(length);
+  };
+  return {extent(box.left, box.right), extent(box.top, box.bottom)};
+}
 
 // Collects the first failed check.
 class Checks {

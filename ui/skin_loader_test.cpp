@@ -218,6 +218,36 @@ TEST_F(CommittedSkin, RectanglesOutsideTheirPicturesAreRefused) {
   }
 }
 
+// The loader measured these boxes before checking them, and the edges' difference overflowed int
+// (seen while writing tests/fuzz/skin_description_fuzz, whose corpus keeps the caption case).
+TEST_F(CommittedSkin, RectanglesWithEdgesAtTheEndsOfTheIntRangeAreRefused) {
+  const std::string text(container_->begin() + kDescriptionAt, container_->end());
+  struct Case {
+    const char* from;
+    const char* to;
+  };
+  const Case cases[] = {
+      {"skinrect=6,1,623,79", "skinrect=-2147483648,0,2147483647,0"},
+      {"skinrect=6,1,623,79", "skinrect=0,2147483647,5,-2147483648"},
+      {"skinrect=0,0,92,25", "skinrect=-2147483648,0,92,25"},
+      {"activeskinrect=92,0,184,25", "activeskinrect=-2147483648,0,184,25"},
+      {"skinrect=191,34,221,51", "skinrect=191,-2147483648,221,51"},
+      {"skinrect=207,28,273,47", "skinrect=2147483647,28,-2147483648,47"},
+  };
+  Bytes head(container_->begin(), container_->begin() + kDescriptionAt);
+  for (const Case& c : cases) {
+    std::string changed = text;
+    const std::size_t at = changed.find(c.from);
+    ASSERT_NE(at, std::string::npos) << c.from;
+    changed.replace(at, std::string(c.from).size(), c.to);
+    Bytes bytes = head;
+    bytes.insert(bytes.end(), changed.begin(), changed.end());
+    const auto skin = LoadContainer(bytes);
+    EXPECT_FALSE(skin) << c.to;
+    EXPECT_NE(skin.error().find("outside"), std::string::npos) << c.to << ": " << skin.error();
+  }
+}
+
 TEST_F(CommittedSkin, VersionTwoContainerWithTheExtraPicturesLoads) {
   Bytes bytes(container_->begin(), container_->begin() + kCountAt);
   PutU32(bytes, 0, 2);

@@ -4,11 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <functional>
+#include <future>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/status_texts.h"
+#include "app/thread_layer.h"
 #include "base/io_error.h"
 #include "update/version_query.h"
 
@@ -203,6 +208,76 @@ TEST(DownloadWorker, StoppedDuringTheDownloadDoesNothingVisibleAfterwards) {
   EXPECT_EQ(services.events, (std::vector<std::string>{"sleep", "download info", "read reply", "download setup"}));
   EXPECT_EQ(run.StatusText.Get(), kDownloading253);  // not replaced by the failure text
   EXPECT_FALSE(run.State.Finished);
+}
+
+// The worker on a thread of its own, as the program runs it: the close goes through the synchronous call
+// onto the window thread, while another thread reads the status as the monitor does. Under the tsan
+// preset this shows that the shared values and the call hand over without races.
+TEST(DownloadWorker, OnItsOwnThreadClosesThroughTheWindowThread) {
+  SetupRun run;
+  run.SetupPath.Set(kSetupPath);
+  run.VersionInfoPath = kInfoPath;
+  run.OwnVersionText = L"2.52.0.0";
+  run.StatusText.Set(std::wstring(StatusSearching));
+
+  std::mutex wakeMutex;
+  std::condition_variable woken;
+  bool wakePending = false;
+  SyncCallQueue windowCalls([&] {
+    std::lock_guard lock(wakeMutex);
+    wakePending = true;
+    woken.notify_all();
+  });
+  const std::thread::id windowThread = std::this_thread::get_id();
+
+  class ThreadedServices : public FakeServices {
+   public:
+    ThreadedServices(SetupRun& run, SyncCallQueue& calls) : FakeServices(run), calls_(calls) {}
+    void CloseSetupWindow() override {
+      calls_.Call([&] {
+        closedOn = std::this_thread::get_id();
+        FakeServices::CloseSetupWindow();
+      });
+    }
+    std::thread::id closedOn;
+
+   private:
+    SyncCallQueue& calls_;
+  } services(run, windowCalls);
+  services.reply = Reply(L"2.53.0.0");
+  WorkerGate gate;
+
+  std::promise<void> workerDone;
+  BackgroundThread worker([&] {
+    RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000});
+    workerDone.set_value();
+  });
+  auto monitor = std::async(std::launch::async, [&] {
+    // Every status read is one the worker set as a whole.
+    const std::vector<std::wstring> known{std::wstring(StatusSearching), kDownloading253, std::wstring(StatusCompleted)};
+    for (int pass = 0; pass < 2000; ++pass) {
+      const std::wstring status = run.StatusText.Get();
+      if (std::find(known.begin(), known.end(), status) == known.end()) return false;
+      (void)run.DownloadPercent.load();
+      (void)run.State.Finished.load();
+    }
+    return true;
+  });
+
+  {  // The window thread: sleeps until woken, then runs what was queued.
+    std::unique_lock lock(wakeMutex);
+    woken.wait(lock, [&] { return wakePending; });
+  }
+  windowCalls.RunPending();
+  workerDone.get_future().wait();
+  EXPECT_TRUE(monitor.get());
+
+  EXPECT_EQ(services.closedOn, windowThread);
+  EXPECT_TRUE(run.State.Finished);
+  EXPECT_EQ(run.StatusText.Get(), StatusCompleted);
+  ASSERT_FALSE(services.events.empty());
+  EXPECT_EQ(services.events.back(), "close, finished=yes");
+  EXPECT_FALSE(worker.Error());
 }
 
 }  // namespace
