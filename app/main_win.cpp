@@ -5,6 +5,7 @@
 #include "app/run_state.h"
 #include "app/setup_form_win.h"
 #include "app/thread_layer.h"
+#include "ui/window_dpi_win.h"
 
 namespace isetup {
 namespace {
@@ -35,6 +36,9 @@ HWND CreateApplicationWindow(HINSTANCE instance) {
 }
 
 int Run(HINSTANCE instance) {
+  // Before the first window: the window is drawn for the monitor's DPI, not stretched by the system. The
+  // manifest usually says so already, and then this call changes nothing.
+  (void)ui::DeclareDpiAwareness();
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
 

@@ -13,15 +13,46 @@
 #include "payload/embedded_installer.h"
 #include "payload/temp_folder.h"
 #include "payload/temp_paths.h"
+#include "resources/resource_ids.h"
+#include "ui/dpi_scale.h"
 #include "ui/setup_form_layout.h"
+#include "ui/window_dpi_win.h"
 #include "update/own_version.h"
 
 namespace isetup {
 namespace {
 
 constexpr UINT_PTR kTimer1 = 1;
-constexpr ui::Size kClientSize{440, 97};
+constexpr ui::Size kClientSize{440, 97};  // at 96 dpi
 constexpr int kPlainGaugeHeight = 25;
+
+// The plain look, used when the stored skin cannot be loaded: a fixed dialog frame without window menu,
+// caption buttons or icon.
+constexpr DWORD kPlainStyle = WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN;
+constexpr DWORD kPlainExStyle = WS_EX_DLGMODALFRAME;
+
+// The stored skin as the program image carries it, read in place; empty when it is missing.
+std::span<const std::uint8_t> StoredSkinResource() {
+  const HMODULE self = GetModuleHandleW(nullptr);
+  const HRSRC found = FindResourceW(self, MAKEINTRESOURCEW(INTERNETSETUP_STORED_SKIN_ID), RT_RCDATA);
+  if (!found) return {};
+  const HGLOBAL loaded = LoadResource(self, found);
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  if (!bytes) return {};
+  return {static_cast<const std::uint8_t*>(bytes), SizeofResource(self, found)};
+}
+
+// The outer size of the plain frame around the client area at dpi.
+SIZE PlainFrameSize(int dpi) {
+  const ui::Size client = ui::ScaleForDpi(kClientSize, dpi);
+  RECT frame{0, 0, client.width, client.height};
+  AdjustWindowRectEx(&frame, kPlainStyle, FALSE, kPlainExStyle);
+  return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+void MoveControl(HWND control, const ui::Box& box) {
+  if (control) MoveWindow(control, box.left, box.top, box.width(), box.height(), TRUE);
+}
 
 }  // namespace
 
@@ -42,14 +73,15 @@ bool TInternetSetupForm::Create(HINSTANCE instance, HWND owner) {
   windowClass.lpszClassName = kClassName;
   RegisterClassExW(&windowClass);
 
-  // A fixed dialog frame without window menu, caption buttons or icon.
-  const DWORD style = WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN;
-  const DWORD exStyle = WS_EX_DLGMODALFRAME;
-  RECT frame{0, 0, kClientSize.width, kClientSize.height};
-  AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+  LoadStoredSkin();
+  // With a skin the frame is drawn by SkinForm1 alone; it sizes the window for its DPI once it exists.
+  const bool skinned = SkinData1.has_value();
+  const DWORD style = skinned ? ui::kSkinnedFrameStyle : kPlainStyle;
+  const DWORD exStyle = skinned ? 0 : kPlainExStyle;
+  const SIZE frame = PlainFrameSize(ui::kDesignDpi);
   ownerThread_ = GetCurrentThreadId();
-  hwnd_ = CreateWindowExW(exStyle, kClassName, L"", style, CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                          frame.bottom - frame.top, owner, nullptr, instance, this);
+  hwnd_ = CreateWindowExW(exStyle, kClassName, L"", style, CW_USEDEFAULT, CW_USEDEFAULT, frame.cx, frame.cy, owner,
+                          nullptr, instance, this);
   if (hwnd_ == nullptr) return false;
   FormCreate();
   return true;
@@ -67,9 +99,17 @@ LRESULT CALLBACK TInternetSetupForm::WindowProc(HWND hwnd, UINT message, WPARAM 
 }
 
 LRESULT TInternetSetupForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT answer = 0;
+  if (SkinForm1.HandleMessage(message, wParam, lParam, answer)) return answer;
   switch (message) {
     case WM_CREATE:
+      dpi_ = ui::WindowDpi(hwnd_);
+      AttachSkin();
       CreateComponents();
+      ApplyControlLook();
+      return 0;
+    case WM_DPICHANGED:
+      ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
       return 0;
     case WM_START_SETUP:
       WMStartSetup();
@@ -98,9 +138,30 @@ LRESULT TInternetSetupForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
   return DefWindowProcW(hwnd_, message, wParam, lParam);
 }
 
+void TInternetSetupForm::LoadStoredSkin() {
+  CompressedStoredSkin1 = StoredSkinResource();
+  if (CompressedStoredSkin1.empty()) return;
+  // A skin that cannot be loaded leaves the plain look; nothing is reported.
+  ui::SkinResult<ui::Skin> loaded = ui::LoadStoredSkinChecked(CompressedStoredSkin1);
+  if (loaded.ok()) SkinData1 = std::move(loaded).value();
+}
+
+void TInternetSetupForm::AttachSkin() {
+  const bool blur = ui::SetupFormComponent(ui::ComponentRole::FrameSkin).frame.clientInactiveBlur;
+  if (SkinData1 && SkinForm1.Attach(hwnd_, *SkinData1, kClientSize, blur)) return;
+  // No skinned frame: the plain dialog frame, sized for the DPI.
+  if ((GetWindowLongPtrW(hwnd_, GWL_STYLE) & WS_CAPTION) != WS_CAPTION) {
+    SetWindowLongPtrW(hwnd_, GWL_STYLE, kPlainStyle);
+    SetWindowLongPtrW(hwnd_, GWL_EXSTYLE, kPlainExStyle);
+  }
+  const SIZE frame = PlainFrameSize(dpi_);
+  SetWindowPos(hwnd_, nullptr, 0, 0, frame.cx, frame.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
 void TInternetSetupForm::CreateComponents() {
   using ui::ComponentRole;
   using ui::SetupFormComponent;
+  // Placed for the plain look at 96 dpi here; ApplyControlLook moves them for the skin and the DPI.
   const ui::SetupFormBoxes boxes = ui::LayOutSetupForm(kClientSize, kPlainGaugeHeight);
   // Created in tab order: the button, the gauge, the label. A control that cannot be created leaves a
   // window without it; the run itself does not depend on them.
@@ -108,6 +169,42 @@ void TInternetSetupForm::CreateComponents() {
                             [this] { CancelButtonClick(); });
   (void)SkinGauge1.Create(hwnd_, boxes.gauge, SetupFormComponent(ComponentRole::ProgressGauge));
   (void)SkinLabel1.Create(hwnd_, boxes.label, SetupFormComponent(ComponentRole::StatusLine));
+}
+
+void TInternetSetupForm::ApplyControlLook() {
+  std::unique_ptr<ui::SkinnedControlLook> look = SkinData1 ? ui::SkinnedControlLook::Create(*SkinData1, dpi_) : nullptr;
+  const ui::ButtonSkinEntry* button = look ? look->Button() : nullptr;
+  const ui::GaugeSkinEntry* gauge = look ? look->Gauge() : nullptr;
+  const ui::LabelSkinEntry* label = look ? look->Label() : nullptr;
+  CancelButton.SetDpi(dpi_);
+  SkinGauge1.SetDpi(dpi_);
+  SkinLabel1.SetDpi(dpi_);
+  CancelButton.SetSkinEntry(button);
+  SkinGauge1.SetSkinEntry(gauge);
+  SkinLabel1.SetSkinEntry(label);
+  // The old look goes only now that no control holds its entries any more.
+  controlLook_ = std::move(look);
+
+  // The 96-dpi layout, each edge scaled; a gauge skin that keeps its height decides the gauge's.
+  const ui::SetupFormBoxes boxes = ui::LayOutSetupForm(kClientSize, kPlainGaugeHeight);
+  ui::Box gaugeBox = ui::ScaleForDpi(boxes.gauge, dpi_);
+  if (gauge && gauge->FixedHeight() > 0) gaugeBox.bottom = gaugeBox.top + gauge->FixedHeight();
+  MoveControl(CancelButton.hwnd(), ui::ScaleForDpi(boxes.cancelButton, dpi_));
+  MoveControl(SkinGauge1.hwnd(), gaugeBox);
+  MoveControl(SkinLabel1.hwnd(), ui::ScaleForDpi(boxes.label, dpi_));
+}
+
+void TInternetSetupForm::ApplyDpi(int dpi, const RECT* suggested) {
+  if (dpi <= 0 || dpi == dpi_) return;
+  if (SkinForm1.attached()) {
+    // A frame that cannot be drawn at the new DPI keeps its look, and the controls keep theirs with it.
+    if (!SkinForm1.SetDpi(dpi, suggested)) return;
+  } else if (suggested) {
+    SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  dpi_ = dpi;
+  ApplyControlLook();
 }
 
 void TInternetSetupForm::FormCreate() {

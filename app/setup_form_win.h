@@ -3,10 +3,17 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "monitor/status_monitor.h"
 #include "ui/skin_controls_win.h"
+#include "ui/skin_frame_win.h"
+#include "ui/skin_loader.h"
+#include "ui/skinned_control_look_win.h"
 
 namespace isetup {
 
@@ -42,7 +49,11 @@ class TInternetSetupForm final : public StatusView {
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
+  void LoadStoredSkin();
+  void AttachSkin();
   void CreateComponents();
+  void ApplyControlLook();
+  void ApplyDpi(int dpi, const RECT* suggested);
   void FormCreate();
   void WMStartSetup();
   bool FormCloseQuery();
@@ -56,6 +67,14 @@ class TInternetSetupForm final : public StatusView {
   SyncCallQueue& sync_;
   HWND hwnd_ = nullptr;
   DWORD ownerThread_ = 0;
+  int dpi_ = 96;
+
+  // The stored skin as the program carries it, the skin loaded from it, and the frame drawn from that.
+  std::span<const std::uint8_t> CompressedStoredSkin1;
+  std::optional<ui::Skin> SkinData1;
+  ui::SkinFrame SkinForm1;
+  // The controls' skinned look at dpi_; declared before the controls, which hold its entries.
+  std::unique_ptr<ui::SkinnedControlLook> controlLook_;
 
   ui::SkinButton CancelButton;
   ui::SkinGauge SkinGauge1;

@@ -25,6 +25,24 @@ class WindowDC {
   HDC dc_;
 };
 
+// GetWindowDC / ReleaseDC: the DC of the whole window, frame included; keeps the window for ReleaseDC.
+class WindowFrameDC {
+ public:
+  explicit WindowFrameDC(HWND hwnd) : hwnd_(hwnd), dc_(GetWindowDC(hwnd)) {}
+  ~WindowFrameDC() {
+    if (dc_) ReleaseDC(hwnd_, dc_);
+  }
+  WindowFrameDC(const WindowFrameDC&) = delete;
+  WindowFrameDC& operator=(const WindowFrameDC&) = delete;
+
+  HDC get() const { return dc_; }
+  explicit operator bool() const { return dc_ != nullptr; }
+
+ private:
+  HWND hwnd_;
+  HDC dc_;
+};
+
 // CreateCompatibleDC / DeleteDC.
 class MemoryDC {
  public:

@@ -97,6 +97,19 @@ TEST(WindowDC, ReleasesTheDCOfItsWindow) {
   EXPECT_NE(WindowFromDC(raw), window.get());
 }
 
+TEST(WindowFrameDC, ReleasesTheWholeWindowDCOfItsWindow) {
+  TestWindow window(false);
+  ASSERT_NE(window.get(), nullptr);
+  HDC raw = nullptr;
+  {
+    WindowFrameDC dc(window.get());
+    ASSERT_TRUE(dc);
+    raw = dc.get();
+    EXPECT_EQ(WindowFromDC(raw), window.get());
+  }
+  EXPECT_NE(WindowFromDC(raw), window.get());
+}
+
 TEST(PaintDC, ValidatesAndEndsThePaint) {
   TestWindow window(true);
   ASSERT_NE(window.get(), nullptr);

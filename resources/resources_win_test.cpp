@@ -1,5 +1,5 @@
 // Checks the resources that is_resources puts into an exe: the embedded installer, its language, the
-// version resource and the manifest. This test exe links is_resources, so it carries the same ones.
+// stored skin, the version resource and the manifest. This test exe links is_resources, so it carries the same ones.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +11,9 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "resources/resource_ids.h"
+#include "ui/skin_loader.h"
 
 namespace {
 
@@ -97,6 +100,26 @@ TEST(EmbeddedInstaller, IsStoredOnlyUnderRussian) {
     EXPECT_EQ(languages, std::vector<WORD>{kRussian});
 }
 
+TEST(StoredSkin, IsTheCommittedSkinFileAndLoads) {
+    const std::string committed = ReadFileBytes(RESOURCES_STORED_SKIN_PATH);
+    ASSERT_FALSE(committed.empty()) << "cannot read " << RESOURCES_STORED_SKIN_PATH;
+
+    const HRSRC found =
+        FindResourceW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(INTERNETSETUP_STORED_SKIN_ID), RT_RCDATA);
+    ASSERT_NE(found, nullptr);
+    const std::string_view bytes = ResourceBytes(found);
+    ASSERT_EQ(bytes.size(), committed.size());
+    EXPECT_TRUE(bytes == committed) << "resource bytes differ from resources/tlvm.skn";
+
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const auto skin = isetup::ui::LoadStoredSkinChecked({data, bytes.size()});
+    ASSERT_TRUE(skin.ok()) << skin.error();
+    ASSERT_TRUE(skin.value().frame.has_value());
+    EXPECT_EQ(skin.value().frame->size(), (isetup::ui::Size{629, 403}));
+    EXPECT_TRUE(skin.value().mask.has_value());
+    EXPECT_TRUE(skin.value().description.caption.has_value());
+}
+
 TEST(VersionResource, HasOneRussianTranslationWithTheBuildVersion) {
     std::vector<std::byte> block = OwnVersionBlock();
     ASSERT_FALSE(block.empty()) << "no version block";
@@ -148,6 +171,9 @@ TEST(Manifest, RequestsAdministratorAndCommonControls6) {
     const std::string_view identity = text.substr(controls, text.find("/>", controls) - controls);
     EXPECT_NE(identity.find("version=\"6.0.0.0\""), std::string_view::npos);
     EXPECT_NE(identity.find("publicKeyToken=\"6595b64144ccf1df\""), std::string_view::npos);
+    // Per-monitor DPI awareness, both the older and the newer way of saying it.
+    EXPECT_NE(text.find(">true/pm</dpiAware>"), std::string_view::npos);
+    EXPECT_NE(text.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string_view::npos);
     for (const char* os : {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
                            "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
         EXPECT_NE(text.find(os), std::string_view::npos) << "supportedOS " << os;

@@ -2,18 +2,32 @@
 # Builds everything and shows the online road: the reference endpoint on 127.0.0.1 offers a newer
 # sample installer, InternetSetup.exe downloads it under Wine (throttled, so the gauge can be seen),
 # verifies it and launches it. Uses your display when there is one, else Xvfb, and saves a screenshot.
+#
+#   scripts/demo.sh            the demo, screenshot in build/demo/window.png
+#   scripts/demo.sh --readme   the same on a private Xvfb with a white background, and the window cut out of
+#                              the screenshot into docs/window.png (the picture in the README)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+readme=0
+[ "${1:-}" = "--readme" ] && readme=1
 scripts/ensure-deps.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 cmake --preset native >/dev/null
 cmake --build --preset native --target internetsetup-endpoint
-source scripts/display.sh
 
 demo=$PWD/build/demo
 rm -rf "$demo"
 mkdir -p "$demo"
+readme_xvfb=
+if [ "$readme" = 1 ]; then
+  # A display of its own: nothing else on it, and white wherever the window's rounded corners are cut away.
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -wr -nolisten tcp 3>"$demo/display-number" 2>/dev/null &
+  readme_xvfb=$!
+  for _ in $(seq 50); do [ -s "$demo/display-number" ] && break; sleep 0.1; done
+  export DISPLAY=":$(head -1 "$demo/display-number")"
+fi
+source scripts/display.sh
 export WINEPREFIX=$demo/prefix WINEDEBUG=-all
 echo "== preparing a Wine prefix (about 10 s the first time)"
 wineboot -i >/dev/null 2>&1
@@ -25,7 +39,7 @@ build/native/endpoint/internetsetup-endpoint --listen "${host%:*}" --port "${hos
   --installer build/windows/sample_installers/TalvimorasterSampleSetup-2.53.0.0.exe --version 2.53.0.0 \
   --fault installer:throttle=16384/60 >"$demo/endpoint.log" &
 endpoint=$!
-trap 'kill $endpoint 2>/dev/null || true; kill ${INTERNETSETUP_XVFB_PID:-} 2>/dev/null || true' EXIT
+trap 'kill $endpoint 2>/dev/null || true; kill ${INTERNETSETUP_XVFB_PID:-} $readme_xvfb 2>/dev/null || true' EXIT
 sleep 0.5
 
 echo "== InternetSetup.exe"
@@ -38,6 +52,14 @@ for _ in $(seq 60); do
   if grep -q "/version.php" "$demo/endpoint.log" 2>/dev/null; then
     sleep 1.2
     xwd -root -silent | convert xwd:- "$demo/window.png" && echo "screenshot: $demo/window.png"
+    if [ "$readme" = 1 ]; then
+      # The window found by its caption, cut out with a 12-pixel margin.
+      window=$(xdotool search --name "Интернет установщик" | head -1)
+      eval "$(xdotool getwindowgeometry --shell "$window")"
+      mkdir -p docs
+      convert "$demo/window.png" -crop "$((WIDTH + 24))x$((HEIGHT + 24))+$((X - 12))+$((Y - 12))" +repage \
+        docs/window.png && echo "README picture: docs/window.png (${WIDTH}x${HEIGHT} window)"
+    fi
     break
   fi
 done

@@ -3,6 +3,8 @@
 
 #include <cassert>
 
+#include "ui/control_accessible_win.h"
+#include "ui/font_choice_win.h"
 #include "ui/skin_controls_win.h"
 
 namespace isetup::ui {
@@ -10,14 +12,21 @@ namespace isetup::ui {
 bool SkinButton::Create(HWND parent, const Box& box, const ComponentSpec& declared, std::function<void()> onClick) {
   caption_ = std::wstring(declared.caption);
   onClick_ = std::move(onClick);
-  fontSpec_ = declared.defaultFont;
-  font_ = CreateDeclaredFont(fontSpec_);
+  declaredFont_ = fontSpec_ = declared.defaultFont;
+  font_ = CreatePlainFont(fontSpec_);
   return CreateControl(kSkinButtonClass, parent, box, caption_);
 }
 
 void SkinButton::SetSkinEntry(const ButtonSkinEntry* entry) {
   assert(OnOwnThread());
   skin_ = entry;
+  RedrawNow();
+}
+
+void SkinButton::SetDpi(int dpi) {
+  assert(OnOwnThread());
+  fontSpec_ = ScaleDeclaredFont(declaredFont_, dpi);
+  font_ = CreatePlainFont(fontSpec_);
   RedrawNow();
 }
 
@@ -67,6 +76,11 @@ LRESULT SkinButton::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       // Capture taken away mid-press (another window, a menu): the press is abandoned.
       if (state_ == ButtonState::Pressed && reinterpret_cast<HWND>(lParam) != hwnd()) SetState(ButtonState::Normal);
       return 0;
+    case WM_GETOBJECT:
+      if (const LRESULT object = AnswerAccessibleObject(hwnd(), wParam, lParam, ROLE_SYSTEM_PUSHBUTTON, false)) {
+        return object;
+      }
+      return ControlWindow::OnMessage(message, wParam, lParam);
     case WM_GETDLGCODE:
       return 0;  // wants no keys
     case WM_KEYDOWN:

@@ -1,5 +1,7 @@
 // The setup window's three controls, window classes "TSkinLabel", "TSkinGauge" and "TSkinButton".
 // Each draws its plain look unless a skin entry is plugged in, which then draws the control instead.
+// Each answers accessibility clients with its role, its window text as name and (the gauge) its value, and
+// announces text and value changes; none offers keyboard operation.
 #pragma once
 
 #include <windows.h>
@@ -36,6 +38,8 @@ class GaugeSkinEntry {
  public:
   virtual ~GaugeSkinEntry() = default;
   virtual void DrawGauge(HDC dc, const RECT& client, const GaugeModel& model) const = 0;
+  // The height the entry's picture keeps (the gauge is laid out that high), or 0 when it stretches.
+  virtual int FixedHeight() const { return 0; }
 };
 
 class ButtonSkinEntry {
@@ -56,16 +60,20 @@ class SkinLabel final : public ControlWindow {
   void SetCaption(const std::wstring& caption);
   const std::wstring& Caption() const { return caption_; }
   void SetSkinEntry(const LabelSkinEntry* entry);
+  // Scales the plain look's DefaultFont from 96 dpi to dpi (a skin entry brings its own font) and redraws.
+  void SetDpi(int dpi);
 
  private:
   void Paint(HDC dc, const RECT& client) override;
+  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   void OnDestroy() override;
   void PaintPlain(HDC dc, const RECT& client);
 
   std::wstring caption_;
   TextAlignment alignment_ = TextAlignment::Center;
   LabelBorder border_ = LabelBorder::None;
-  FontSpec fontSpec_;
+  FontSpec declaredFont_;  // at 96 dpi
+  FontSpec fontSpec_;      // at the DPI set
   GdiObject<HFONT> font_;
   const LabelSkinEntry* skin_ = nullptr;
 };
@@ -94,16 +102,23 @@ class SkinGauge final : public ControlWindow {
   int ProgressAnimationPause() const { return model_.ProgressAnimationPause(); }
   std::wstring Text() const { return model_.Text(); }
   const GaugeModel& Model() const { return model_; }
+  // The accessible value: the percentage followed by "%", e.g. "42%".
+  std::wstring AccessibleValue() const;
   void SetSkinEntry(const GaugeSkinEntry* entry);
+  // Scales the plain look's DefaultFont from 96 dpi to dpi and redraws.
+  void SetDpi(int dpi);
 
  private:
   void Paint(HDC dc, const RECT& client) override;
+  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   void OnDestroy() override;
   void PaintPlain(HDC dc, const RECT& client);
   void Changed(bool now);
 
   GaugeModel model_;
-  std::wstring shownText_;  // the window text last set
+  std::wstring shownText_;   // the window text last set
+  std::wstring shownValue_;  // the accessible value last announced
+  FontSpec declaredFont_;
   FontSpec fontSpec_;
   GdiObject<HFONT> font_;
   const GaugeSkinEntry* skin_ = nullptr;
@@ -121,6 +136,8 @@ class SkinButton final : public ControlWindow {
   const std::wstring& Caption() const { return caption_; }
   ButtonState State() const { return state_; }
   void SetSkinEntry(const ButtonSkinEntry* entry);
+  // Scales the plain look's DefaultFont from 96 dpi to dpi and redraws.
+  void SetDpi(int dpi);
 
  private:
   void Paint(HDC dc, const RECT& client) override;
@@ -134,6 +151,7 @@ class SkinButton final : public ControlWindow {
   std::function<void()> onClick_;
   ButtonState state_ = ButtonState::Normal;
   bool tracking_ = false;  // a TME_LEAVE request is pending
+  FontSpec declaredFont_;
   FontSpec fontSpec_;
   GdiObject<HFONT> font_;
   const ButtonSkinEntry* skin_ = nullptr;

@@ -1,30 +1,42 @@
 // TSkinGauge: the progress gauge with its composed text, plain look or a skin entry's.
 #include <cassert>
 
+#include "ui/control_accessible_win.h"
+#include "ui/font_choice_win.h"
 #include "ui/skin_controls_win.h"
 
 namespace isetup::ui {
 
 bool SkinGauge::Create(HWND parent, const Box& box, const ComponentSpec& declared) {
   model_ = GaugeModel(declared.gauge);
-  fontSpec_ = declared.defaultFont;
-  font_ = CreateDeclaredFont(fontSpec_);
+  declaredFont_ = fontSpec_ = declared.defaultFont;
+  font_ = CreatePlainFont(fontSpec_);
   shownText_ = model_.Text();
+  shownValue_ = AccessibleValue();
   return CreateControl(kSkinGaugeClass, parent, box, shownText_);
 }
 
-// Keeps the window text equal to the composed text, then redraws now or at the next paint.
+std::wstring SkinGauge::AccessibleValue() const { return std::to_wstring(model_.Percent()) + L'%'; }
+
+// Keeps the window text equal to the composed text, redraws now or at the next paint, and tells
+// accessibility clients what changed.
 void SkinGauge::Changed(bool now) {
   std::wstring text = model_.Text();
-  if (text != shownText_) {
+  const bool nameChanged = text != shownText_;
+  if (nameChanged) {
     shownText_ = std::move(text);
     if (hwnd()) SetWindowTextW(hwnd(), shownText_.c_str());
   }
+  std::wstring value = AccessibleValue();
+  const bool valueChanged = value != shownValue_;
+  if (valueChanged) shownValue_ = std::move(value);
   if (now) {
     RedrawNow();
   } else {
     MarkForRedraw();
   }
+  if (nameChanged) NotifyClientChange(hwnd(), EVENT_OBJECT_NAMECHANGE);
+  if (valueChanged) NotifyClientChange(hwnd(), EVENT_OBJECT_VALUECHANGE);
 }
 
 void SkinGauge::SetValue(int value) {
@@ -72,6 +84,35 @@ void SkinGauge::SetSkinEntry(const GaugeSkinEntry* entry) {
   assert(OnOwnThread());
   skin_ = entry;
   RedrawNow();
+}
+
+void SkinGauge::SetDpi(int dpi) {
+  assert(OnOwnThread());
+  fontSpec_ = ScaleDeclaredFont(declaredFont_, dpi);
+  font_ = CreatePlainFont(fontSpec_);
+  RedrawNow();
+}
+
+LRESULT SkinGauge::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_GETOBJECT:
+      if (const LRESULT object = AnswerAccessibleObject(hwnd(), wParam, lParam, ROLE_SYSTEM_PROGRESSBAR, true)) {
+        return object;
+      }
+      break;
+    case kGetAccessibleValue: {
+      // Asked by our own accessible object, in this process: lParam points at wParam characters.
+      auto* buffer = reinterpret_cast<wchar_t*>(lParam);
+      const std::wstring value = AccessibleValue();
+      if (!buffer || wParam <= value.size()) return 0;
+      value.copy(buffer, value.size());
+      buffer[value.size()] = L'\0';
+      return static_cast<LRESULT>(value.size());
+    }
+    default:
+      break;
+  }
+  return ControlWindow::OnMessage(message, wParam, lParam);
 }
 
 void SkinGauge::Paint(HDC dc, const RECT& client) {

@@ -1,6 +1,8 @@
 // TSkinLabel: the status line, a centred caption clipped to its box, plain look or a skin entry's.
 #include <cassert>
 
+#include "ui/control_accessible_win.h"
+#include "ui/font_choice_win.h"
 #include "ui/skin_controls_win.h"
 
 namespace isetup::ui {
@@ -9,8 +11,8 @@ bool SkinLabel::Create(HWND parent, const Box& box, const ComponentSpec& declare
   caption_ = std::wstring(declared.caption);
   alignment_ = declared.alignment;
   border_ = declared.border;
-  fontSpec_ = declared.defaultFont;
-  font_ = CreateDeclaredFont(fontSpec_);
+  declaredFont_ = fontSpec_ = declared.defaultFont;
+  font_ = CreatePlainFont(fontSpec_);
   return CreateControl(kSkinLabelClass, parent, box, caption_);
 }
 
@@ -21,12 +23,29 @@ void SkinLabel::SetCaption(const std::wstring& caption) {
   caption_ = caption;
   if (hwnd()) SetWindowTextW(hwnd(), caption_.c_str());
   RedrawNow();
+  NotifyClientChange(hwnd(), EVENT_OBJECT_NAMECHANGE);
 }
 
 void SkinLabel::SetSkinEntry(const LabelSkinEntry* entry) {
   assert(OnOwnThread());
   skin_ = entry;
   RedrawNow();
+}
+
+void SkinLabel::SetDpi(int dpi) {
+  assert(OnOwnThread());
+  fontSpec_ = ScaleDeclaredFont(declaredFont_, dpi);
+  font_ = CreatePlainFont(fontSpec_);
+  RedrawNow();
+}
+
+LRESULT SkinLabel::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_GETOBJECT) {
+    if (const LRESULT object = AnswerAccessibleObject(hwnd(), wParam, lParam, ROLE_SYSTEM_STATICTEXT, false)) {
+      return object;
+    }
+  }
+  return ControlWindow::OnMessage(message, wParam, lParam);
 }
 
 void SkinLabel::Paint(HDC dc, const RECT& client) {

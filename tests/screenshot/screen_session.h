@@ -1,0 +1,148 @@
+// What the screenshot tests need around the real program: a private X display, a Wine prefix, the probe
+// that reports where the window is and what it shows, screenshots of the display, and the real pointer.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace isetup::screenshot {
+
+using Clock = std::chrono::steady_clock;
+
+// A child process in a process group of its own (killed as a whole), stdout optionally read through a pipe.
+class Process {
+ public:
+  Process(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv, bool captureStdout,
+          int extraFdToChild = -1);
+  ~Process();
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  // One line of the captured output without its line end; false at its end.
+  bool ReadLine(std::string& line);
+  // Waits for the exit until the deadline; -1 after killing it there.
+  int Wait(Clock::time_point deadline);
+  void Kill();
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1;
+  bool reaped_ = false;
+};
+
+// An Xvfb display of its own (1024 × 768, 24 bits, black root), picked free by the server itself.
+class VirtualDisplay {
+ public:
+  VirtualDisplay();
+  ~VirtualDisplay();
+  VirtualDisplay(const VirtualDisplay&) = delete;
+  VirtualDisplay& operator=(const VirtualDisplay&) = delete;
+
+  bool ok() const { return number_ >= 0; }
+  std::string Name() const { return ":" + std::to_string(number_); }
+  // Runs xdotool with the given arguments on this display; true when it exited with 0.
+  bool Xdotool(const std::string& arguments) const;
+
+ private:
+  std::optional<Process> server_;
+  int number_ = -1;
+};
+
+struct Rgb {
+  int r = 0, g = 0, b = 0;
+  friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+Rgb FromHex(std::uint32_t rrggbb);
+// Each channel within tolerance.
+bool Near(Rgb a, Rgb b, int tolerance);
+std::string ToString(Rgb colour);
+inline std::ostream& operator<<(std::ostream& out, Rgb colour) { return out << ToString(colour); }
+
+// The whole display, read through xwd and ImageMagick's convert, and saved as a PNG beside the test's files.
+struct Screenshot {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> rgb;
+
+  Rgb at(int x, int y) const;
+  bool empty() const { return rgb.empty(); }
+  static Screenshot Take(const VirtualDisplay& display, const std::filesystem::path& png);
+};
+
+struct ScreenRect {
+  int left = 0, top = 0, right = 0, bottom = 0;
+  int width() const { return right - left; }
+  int height() const { return bottom - top; }
+};
+
+// One report of the probe.
+struct FormState {
+  bool visible = false;
+  bool active = false;
+  bool blurred = false;
+  ScreenRect window, client, button, gauge;
+  std::string gaugeText, label;  // UTF-8
+  // The percentage in the gauge text, -1 when there is none.
+  int GaugePercent() const;
+};
+
+// A copy of the Wine template prefix for one test, and the Wine programs run in it on a display.
+class WineSession {
+ public:
+  WineSession(const std::string& name, const VirtualDisplay& display);
+  ~WineSession();
+  WineSession(const WineSession&) = delete;
+  WineSession& operator=(const WineSession&) = delete;
+
+  const std::filesystem::path& Folder() const { return root_; }
+  std::vector<std::string> Environment() const;
+  // HKCU\Control Panel\Desktop\LogPixels, the DPI Wine gives its programs.
+  bool SetLogPixels(int dpi);
+  std::vector<std::string> Command(const std::filesystem::path& exe, const std::vector<std::string>& args) const;
+  // Starts the probe watching for the setup window; its reports are collected on a thread of their own.
+  void StartWatching();
+  // Starts InternetSetup.exe.
+  void StartProgram();
+  // Starts a second program that shows a small window at (x, y) and makes it active.
+  bool ShowOtherWindow(int x, int y);
+
+  // The newest report, waiting up to timeout for one that satisfies the condition.
+  std::optional<FormState> WaitFor(const std::function<bool(const FormState&)>& condition,
+                                   std::chrono::milliseconds timeout);
+  std::optional<FormState> Latest();
+  // Every report so far.
+  std::vector<FormState> History();
+
+ private:
+  const VirtualDisplay& display_;
+  std::filesystem::path root_, prefix_;
+  std::optional<Process> probe_, program_, other_;
+  std::thread reader_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<FormState> states_;
+};
+
+// Where the Windows build put InternetSetup.exe and the probe, and the shared Wine template.
+struct Artifacts {
+  static std::filesystem::path ProgramExe();
+  static std::filesystem::path ProbeExe();
+  static std::filesystem::path NextInstaller();
+  static std::filesystem::path WineTemplate();
+  static std::filesystem::path StoredSkin();
+  static std::filesystem::path Output();  // screenshots and run folders
+  static int EndpointPort();
+};
+
+}  // namespace isetup::screenshot

@@ -1,0 +1,16 @@
+// Per-monitor DPI awareness and a window's DPI, through whichever of the system's calls exist (each looked
+// up at run time: older systems lack the newer ones).
+#pragma once
+
+#include <windows.h>
+
+namespace isetup::ui {
+
+// Makes the process per-monitor DPI aware (version 2, else version 1), else system DPI aware; call before
+// the first window. False when none could be set, e.g. because the manifest has set it already.
+bool DeclareDpiAwareness();
+
+// GetDpiForWindow where the system has it, else the LOGPIXELSY of the window's DC; 96 when neither answers.
+int WindowDpi(HWND window);
+
+}  // namespace isetup::ui
