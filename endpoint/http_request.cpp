@@ -138,7 +138,11 @@ HeadResult ParseRequestHead(std::string_view bytes, const RequestLimits& limits)
     if (at > limits.maxRequestLine) return Refuse(std::move(result), 400, "empty lines instead of a request");
   }
   if (!line) {
-    if (bytes.size() - at > limits.maxRequestLine) return Refuse(std::move(result), 414, "the request line is too long");
+    // A carriage return at the very end may be the start of the line end, which the limit does not
+    // count; counting it would refuse a line of exactly the limit when its CR and LF arrive apart.
+    std::size_t pending = bytes.size() - at;
+    if (pending > 0 && bytes.back() == '\r') --pending;
+    if (pending > limits.maxRequestLine) return Refuse(std::move(result), 414, "the request line is too long");
     return result;
   }
   if (line->text.size() > limits.maxRequestLine) return Refuse(std::move(result), 414, "the request line is too long");

@@ -116,6 +116,26 @@ TEST(RequestHead, RefusesWhatCouldBeReadTwoWays) {
   }
 }
 
+// Found by request_head_fuzz: a request line of exactly the limit was refused 414 when its carriage
+// return had arrived and its line feed had not, and taken when both came together.
+TEST(RequestHead, ALineAtTheLimitWaitsForTheLineFeedAfterItsCarriageReturn) {
+  const RequestLimits limits{16, 128, 4};
+  const std::string line = "GET /abc HTTP/1.1";  // 17 bytes: one over
+  const std::string atLimit = "GET /ab HTTP/1.1";  // 16 bytes
+  ASSERT_EQ(atLimit.size(), limits.maxRequestLine);
+  EXPECT_EQ(ParseRequestHead(atLimit, limits).state, HeadState::Incomplete);
+  EXPECT_EQ(ParseRequestHead(atLimit + "\r", limits).state, HeadState::Incomplete);
+  const HeadResult whole = ParseRequestHead(atLimit + "\r\nHost: a\r\n\r\n", limits);
+  EXPECT_EQ(whole.state, HeadState::Complete) << whole.reason;
+  // One byte over stays refused, with or without the carriage return, before the line feed arrives.
+  for (const std::string& head : {line, line + "\r", atLimit + "\r\r"}) {
+    SCOPED_TRACE(head);
+    const HeadResult over = ParseRequestHead(head, limits);
+    EXPECT_EQ(over.state, HeadState::Refused);
+    EXPECT_EQ(over.status, 414);
+  }
+}
+
 TEST(RequestHead, ARefusalKeepsTheRequestLineForTheLog) {
   const HeadResult result = ParseRequestHead("BREW /pot HTTP/1.1\r\n\r\n");
   ASSERT_EQ(result.state, HeadState::Refused);

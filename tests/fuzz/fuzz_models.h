@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace isetup::fuzz {
@@ -122,6 +123,51 @@ std::optional<std::size_t> NaiveFind(const std::vector<Byte>& haystack, std::str
     if (all) return start;
   }
   return std::nullopt;
+}
+
+// A "%" with two hexadecimal digits after it stands for the byte they spell; any other "%" is an ordinary
+// byte, and so is "+" unless it stands for a blank.
+inline std::string ModelPercentDecode(std::string_view text, bool plusIsBlank) {
+  const auto hexValue = [](char c) -> int {
+    const std::string_view digits = "0123456789abcdef";
+    const char lower = (c >= 'A' && c <= 'F') ? static_cast<char>(c + ('a' - 'A')) : c;
+    const std::size_t at = digits.find(lower);
+    return at == std::string_view::npos ? -1 : static_cast<int>(at);
+  };
+  std::string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == '%' && text.size() - i >= 3 && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+      out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+      i += 3;
+    } else {
+      out.push_back(plusIsBlank && text[i] == '+' ? ' ' : text[i]);
+      i += 1;
+    }
+  }
+  return out;
+}
+
+// The query cut at every "&"; empty pieces give nothing, the rest is cut at its first "=" (none: an empty
+// value) and both halves decoded with "+" as a blank.
+inline std::vector<std::pair<std::string, std::string>> ModelParseQuery(std::string_view query) {
+  std::vector<std::string> pieces{std::string()};
+  for (const char c : query) {
+    if (c == '&') {
+      pieces.emplace_back();
+    } else {
+      pieces.back().push_back(c);
+    }
+  }
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (const std::string& piece : pieces) {
+    if (piece.empty()) continue;
+    const std::size_t equals = piece.find('=');
+    const std::string key = equals == std::string::npos ? piece : piece.substr(0, equals);
+    const std::string value = equals == std::string::npos ? std::string() : piece.substr(equals + 1);
+    pairs.emplace_back(ModelPercentDecode(key, true), ModelPercentDecode(value, true));
+  }
+  return pairs;
 }
 
 }  // namespace isetup::fuzz
