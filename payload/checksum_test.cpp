@@ -153,13 +153,19 @@ TEST(ByteSumChecksumStream, GeneratedContentsInSmallPiecesAgreeWithTheModel) {
 }
 
 TEST(ByteSumChecksumStream, TagsAcrossLargePieceBordersAgreeWithTheModel) {
-  // A tag block placed so that a border of 4 KiB pieces cuts each of its bytes in turn.
+  // A tag block placed so that a border of the pieces cuts each of its bytes in turn.
   const std::string zero(1, '\0');
   const std::string block = "affid=Dist0001" + zero + zero + "affsid=Sub-_002" + zero;
   for (std::size_t shift = 0; shift <= block.size(); ++shift) {
     std::vector<std::uint8_t> bytes(3 * 4096, 0x90);
     std::copy(block.begin(), block.end(), bytes.begin() + static_cast<std::ptrdiff_t>(4096 - shift));
     ASSERT_EQ(StreamChecksum(bytes, 4096), ModelChecksum(bytes)) << shift;
+  }
+  // ByteSumChecksum itself works through 256 KiB pieces.
+  for (std::size_t shift = 0; shift <= block.size(); ++shift) {
+    std::vector<std::uint8_t> bytes(2 * 256 * 1024 + 100, 0x90);
+    std::copy(block.begin(), block.end(), bytes.begin() + static_cast<std::ptrdiff_t>(256 * 1024 - shift));
+    ASSERT_EQ(ByteSumChecksum(bytes), ModelChecksum(bytes)) << shift;
   }
 }
 
