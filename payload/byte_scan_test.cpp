@@ -1,5 +1,5 @@
-// The vectorised search and sum against std::search and a plain loop, at every alignment and length
-// around the 16- and 32-byte blocks they work in.
+// The vectorised search (each width it can work in) and sum against std::search and a plain loop, at
+// every alignment and length around the blocks they work in.
 #include "payload/byte_scan.h"
 
 #include <gtest/gtest.h>
@@ -47,22 +47,27 @@ TEST(FindBytes, HandMadeCases) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(FindBytes(Bytes(c.haystack), c.needle, c.from), c.expected) << c.haystack << " / " << c.needle;
+    EXPECT_EQ(FindBytesWith(ScanWidth::Sse2, Bytes(c.haystack), c.needle, c.from), c.expected) << c.haystack;
   }
 }
 
 TEST(FindBytes, AgreesWithStdSearchAtEveryOffset) {
-  // Each needle planted at every offset of buffers of every length up to 100, amid near misses.
+  // Each needle planted at every offset of buffers of every length up to 160 (two 64-byte rounds and a
+  // tail), amid near misses, searched in each width.
   const std::string filler = "affi affsi aff= affid affsid xa=";
   for (const std::string needle : {"affid=", "affsid=", "aff", "a="}) {
-    for (std::size_t length = 0; length <= 100; ++length) {
+    for (std::size_t length = 0; length <= 160; ++length) {
       std::vector<std::uint8_t> base(length);
       for (std::size_t i = 0; i < length; ++i) base[i] = static_cast<std::uint8_t>(filler[i % filler.size()]);
       for (std::size_t at = 0; at + needle.size() <= length; ++at) {
         auto bytes = base;
         std::copy(needle.begin(), needle.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
         for (const std::size_t from : {std::size_t{0}, at, at + 1, length}) {
-          ASSERT_EQ(FindBytes(bytes, needle, from), ReferenceFind(bytes, needle, from))
+          const std::size_t expected = ReferenceFind(bytes, needle, from);
+          ASSERT_EQ(FindBytesWith(ScanWidth::Widest, bytes, needle, from), expected)
               << "needle " << needle << " length " << length << " at " << at << " from " << from;
+          ASSERT_EQ(FindBytesWith(ScanWidth::Sse2, bytes, needle, from), expected)
+              << "SSE2: needle " << needle << " length " << length << " at " << at << " from " << from;
         }
       }
     }
@@ -78,6 +83,7 @@ TEST(FindBytes, AgreesWithStdSearchOnGeneratedContents) {
     const std::size_t from = bytes.empty() ? 0 : generator() % bytes.size();
     for (const std::string_view needle : {"affid=", "affsid=", "fi"}) {
       ASSERT_EQ(FindBytes(bytes, needle, from), ReferenceFind(bytes, needle, from)) << round;
+      ASSERT_EQ(FindBytesWith(ScanWidth::Sse2, bytes, needle, from), ReferenceFind(bytes, needle, from)) << round;
     }
   }
 }
