@@ -1,11 +1,13 @@
 // Times whole runs of a program under Wine from inside the Wine session, the way a user's shell starts it:
 //   run_timer_win startup --rounds N BASELINE CLASS PROGRAM CLASS [PROGRAM CLASS ...]
 //     process start to the first visible window of CLASS, the programs taking turns;
-//     prints "startup<TAB>BASELINE-MS<TAB>PROGRAM-MS..." (medians).
+//     prints "startup<TAB>BASELINE-MS<TAB>PROGRAM-MS..." (medians), then the same line of the fastest runs.
 //   run_timer_win road --rounds N PROGRAM CLASS LAUNCH-LOG URL [URL ...]
 //     whole runs of the program to its exit, each after the same requests as the program makes them
 //     (a fresh process, URLDownloadToFileW one after the other); waits for the launched installer's line
-//     in LAUNCH-LOG; prints "road<TAB>REQUESTS-MS<TAB>VISIBLE-MS<TAB>EXIT-MS" (medians).
+//     in LAUNCH-LOG; prints "road<TAB>REQUESTS-MS<TAB>VISIBLE-MS<TAB>EXIT-MS<TAB>REPLY-MS<TAB>INSTALLER-MS
+//     <TAB>LAUNCH-MS" (medians; the last three: when the run last wrote the reply file and the installer
+//     file, and when the launched installer wrote its line).
 //   run_timer_win fetch FILE URL [URL ...]   the requests in this fresh process; prints their milliseconds.
 #include <windows.h>
 #include <urlmon.h>
@@ -36,9 +38,14 @@ double Median(std::vector<double> values) {
   return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+ULONGLONG Ticks(const FILETIME& time) {
+  return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
 struct Child {
   PROCESS_INFORMATION info{};
   double started = 0;
+  ULONGLONG startedClock = 0;  // system time, to compare with file times
 };
 
 bool Start(const std::wstring& commandLine, Child& child, HANDLE output = nullptr) {
@@ -50,6 +57,9 @@ bool Start(const std::wstring& commandLine, Child& child, HANDLE output = nullpt
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   }
   std::wstring command = commandLine;
+  FILETIME now;
+  GetSystemTimePreciseAsFileTime(&now);
+  child.startedClock = Ticks(now);
   child.started = Now();
   return CreateProcessW(nullptr, command.data(), nullptr, nullptr, output != nullptr, 0, nullptr, nullptr, &startup,
                         &child.info) != FALSE;
@@ -114,8 +124,17 @@ int Startup(int rounds, const std::vector<std::wstring>& programs, const std::ve
   }
   std::printf("startup");
   for (const auto& values : ms) std::printf("\t%.2f", Median(values));
+  std::printf("\nstartup-fastest");  // the least disturbed run of each: what load on the machine cannot add
+  for (const auto& values : ms) std::printf("\t%.2f", *std::min_element(values.begin(), values.end()));
   std::printf("\n");
   return 0;
+}
+
+// Milliseconds from the child's start to the last write of the file; -1 when it has none.
+double WrittenAfter(const Child& child, const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  return (static_cast<double>(Ticks(data.ftLastWriteTime)) - static_cast<double>(child.startedClock)) / 10000.0;
 }
 
 std::size_t CountLines(const std::wstring& path) {
@@ -131,7 +150,7 @@ int Road(int rounds, const std::wstring& program, const std::wstring& programCla
   GetTempPathW(MAX_PATH, temp);
   const std::wstring fetched = std::wstring(temp) + L"run_timer_fetch.txt";
   const std::wstring timing = std::wstring(temp) + L"run_timer_fetch_ms.txt";
-  std::vector<double> requestMs, visibleMs, exitMs;
+  std::vector<double> requestMs, visibleMs, exitMs, replyMs, setupMs, launchMs;
   for (int round = -1; round < rounds; ++round) {
     // The requests as the program makes them: from the first URLDownloadToFileW of a fresh process on.
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -164,14 +183,23 @@ int Road(int rounds, const std::wstring& program, const std::wstring& programCla
                    launchesBefore, CountLines(launchLog));
       return 1;
     }
+    // Where the time went, from the files the run left: the reply file, the installer file, the launch line.
+    const double reply = WrittenAfter(child, std::wstring(temp) + L"TalvimorasterLastVer.txt");
+    const double setup = WrittenAfter(child, std::wstring(temp) + L"TalvimorasterSetup.exe");
+    const double launch = WrittenAfter(child, launchLog);
     Sleep(200);
     if (round < 0) continue;
     requestMs.push_back(request);
     visibleMs.push_back(visible);
     exitMs.push_back(exited);
-    std::fprintf(stderr, "round %d: request %.1f ms, visible %.1f ms, exit %.1f ms\n", round, request, visible, exited);
+    replyMs.push_back(reply);
+    setupMs.push_back(setup);
+    launchMs.push_back(launch);
+    std::fprintf(stderr, "round %d: request %.1f ms, visible %.1f, reply written %.1f, installer written %.1f, "
+                 "launch logged %.1f, exit %.1f ms\n", round, request, visible, reply, setup, launch, exited);
   }
-  std::printf("road\t%.2f\t%.2f\t%.2f\n", Median(requestMs), Median(visibleMs), Median(exitMs));
+  std::printf("road\t%.2f\t%.2f\t%.2f\t%.2f\t%.2f\t%.2f\n", Median(requestMs), Median(visibleMs), Median(exitMs),
+              Median(replyMs), Median(setupMs), Median(launchMs));
   return 0;
 }
 
