@@ -2,7 +2,8 @@
 // judged by, interleaved round by round; and, in a fresh process each, the checksum's peak extra memory.
 // Google Benchmark is only a native library on Debian, so this harness times with the performance
 // counter and prints one tab-separated row per figure:
-//   time    FIGURE  BASELINE-MS  ROUTINE-MS  (medians over the rounds)
+//   time    FIGURE  BASELINE-MS  ROUTINE-MS  RATIO  (medians over the rounds; the ratio is the median of
+//                                                    the rounds' own ratios)
 //   memory  FIGURE  BASELINE-KIB ROUTINE-KIB
 //
 //   payload_bench_win --folder DIR [--rounds N]            timing rows
@@ -131,7 +132,11 @@ void Time(std::vector<Figure>& figures, int rounds) {
     }
   }
   for (const auto& figure : figures) {
-    std::printf("time\t%s\t%.4f\t%.4f\n", figure.name.c_str(), Median(figure.baselineMs), Median(figure.routineMs));
+    // The ratio is the median of each round's own ratio: both calls of a round meet the same load.
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < figure.routineMs.size(); ++i) ratios.push_back(figure.routineMs[i] / figure.baselineMs[i]);
+    std::printf("time\t%s\t%.4f\t%.4f\t%.4f\n", figure.name.c_str(), Median(figure.baselineMs),
+                Median(figure.routineMs), Median(ratios));
   }
 }
 

@@ -1,7 +1,8 @@
 // Times whole runs of a program under Wine from inside the Wine session, the way a user's shell starts it:
 //   run_timer_win startup --rounds N BASELINE CLASS PROGRAM CLASS [PROGRAM CLASS ...]
 //     process start to the first visible window of CLASS, the programs taking turns;
-//     prints "startup<TAB>BASELINE-MS<TAB>PROGRAM-MS..." (medians), then the same line of the fastest runs.
+//     prints "startup<TAB>BASELINE-MS<TAB>PROGRAM-MS..." (medians), the same line of the fastest runs, and
+//     "startup-ratio" with the median of each round's ratio to the baseline.
 //   run_timer_win road --rounds N PROGRAM CLASS LAUNCH-LOG URL [URL ...]
 //     whole runs of the program to its exit, each after the same requests as the program makes them
 //     (a fresh process, URLDownloadToFileW one after the other); waits for the launched installer's line
@@ -126,6 +127,12 @@ int Startup(int rounds, const std::vector<std::wstring>& programs, const std::ve
   for (const auto& values : ms) std::printf("\t%.2f", Median(values));
   std::printf("\nstartup-fastest");  // the least disturbed run of each: what load on the machine cannot add
   for (const auto& values : ms) std::printf("\t%.2f", *std::min_element(values.begin(), values.end()));
+  std::printf("\nstartup-ratio");  // the median of each round's own ratio to the baseline
+  for (const auto& values : ms) {
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < values.size(); ++i) ratios.push_back(values[i] / ms[0][i]);
+    std::printf("\t%.4f", Median(ratios));
+  }
   std::printf("\n");
   return 0;
 }
