@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <functional>
 #include <utility>
 
 #include "base/ansi_text.h"
+#include "payload/byte_scan.h"
 
 namespace isetup {
 namespace {
@@ -18,12 +18,9 @@ constexpr std::size_t kLengthFieldSize = 4;
 // 0-based offset of the first occurrence of `marker` at or after `from`, if any.
 std::optional<std::size_t> FindMarker(std::span<const std::uint8_t> bytes, std::string_view marker,
                                       std::size_t from = 0) {
-  if (marker.empty() || from > bytes.size() || bytes.size() - from < marker.size()) return std::nullopt;
-  const auto* pattern = reinterpret_cast<const std::uint8_t*>(marker.data());
-  const std::boyer_moore_horspool_searcher searcher(pattern, pattern + marker.size());
-  const auto found = std::search(bytes.begin() + from, bytes.end(), searcher);
-  if (found == bytes.end()) return std::nullopt;
-  return static_cast<std::size_t>(found - bytes.begin());
+  const std::size_t found = FindBytes(bytes, marker, from);
+  if (found == kNotFound) return std::nullopt;
+  return found;
 }
 
 std::optional<TagLocation> LocateTag(std::span<const std::uint8_t> bytes, std::string_view marker) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,40 @@ TEST(FindAffiliateTags, ReportsOffsetsAndValues) {
   EXPECT_EQ(tags.affid->valueOffset, image.find("affid=") + 6);
   EXPECT_EQ(tags.affsid->valueOffset, image.find("affsid=") + 7);
   EXPECT_EQ(tags.affsid->value, "00000000");
+}
+
+// The first occurrence of a marker found the plain way, as the search did before it was vectorised.
+std::optional<std::size_t> PlainFind(const std::vector<std::uint8_t>& bytes, std::string_view marker) {
+  const auto at = std::search(bytes.begin(), bytes.end(), marker.begin(), marker.end(),
+                              [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); });
+  if (at == bytes.end()) return std::nullopt;
+  return static_cast<std::size_t>(at - bytes.begin());
+}
+
+TEST(FindAffiliateTags, AgreesWithAPlainSearchWhereverTheTagsStand) {
+  // Both tags planted at every pair of offsets in 80 bytes of near misses, overlapping each other too.
+  const std::string filler = "aff affi affs affsi affid affsid ";
+  const std::string affid = "affid=Ab12-_xY", affsid = "affsid=Zz09yy87";
+  for (std::size_t p = 0; p + affid.size() <= 80; p += 3) {
+    for (std::size_t q = 0; q + affsid.size() <= 80; ++q) {
+      std::vector<std::uint8_t> bytes(80);
+      for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(filler[i % filler.size()]);
+      std::copy(affid.begin(), affid.end(), bytes.begin() + static_cast<std::ptrdiff_t>(p));
+      std::copy(affsid.begin(), affsid.end(), bytes.begin() + static_cast<std::ptrdiff_t>(q));
+      const AffiliateTags tags = FindAffiliateTags(bytes);
+      const auto expectedAffid = PlainFind(bytes, "affid="), expectedAffsid = PlainFind(bytes, "affsid=");
+      ASSERT_EQ(tags.affid.has_value(), expectedAffid.has_value()) << p << " " << q;
+      ASSERT_EQ(tags.affsid.has_value(), expectedAffsid.has_value()) << p << " " << q;
+      if (expectedAffid) {
+        ASSERT_EQ(tags.affid->markerOffset, *expectedAffid) << p << " " << q;
+        ASSERT_EQ(tags.affid->value, std::string(bytes.begin() + *expectedAffid + 6,
+                                                 bytes.begin() + std::min<std::size_t>(*expectedAffid + 14, 80)));
+      }
+      if (expectedAffsid) {
+        ASSERT_EQ(tags.affsid->markerOffset, *expectedAffsid) << p << " " << q;
+      }
+    }
+  }
 }
 
 TEST(IsValidTagValue, AcceptsOnlyEightUrlSafeCharacters) {

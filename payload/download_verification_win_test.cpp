@@ -70,6 +70,36 @@ TEST_F(DownloadVerification, LargeSumWrapsToNegative) {
   EXPECT_EQ(ComputeDownloadChecksum(path.wstring()), -2147483521);
 }
 
+TEST_F(DownloadVerification, TagsAcrossTheReadChunksAreBlankedOnce) {
+  // The file is read 256 KiB at a time: slide the tag block over that border byte by byte.
+  constexpr std::size_t kBorder = 256 * 1024;
+  const std::string block = std::string("affid=Dist0001") + '\0' + '\0' + "affsid=Sub-_002" + '\0';
+  for (std::size_t shift = 0; shift <= block.size(); ++shift) {
+    std::string content(2 * kBorder + 1000, '\x90');
+    const std::size_t p = kBorder - shift, q = p + 16;
+    content.replace(p, block.size(), block);
+    std::string blanked = content;
+    blanked.replace(p + 6, 9, 9, '0').replace(q + 6, 9, 9, '0');
+    std::uint32_t expected = 0;
+    for (const char c : blanked) expected += static_cast<std::uint8_t>(c);
+    const fs::path path = Write("straddling.exe", content);
+    ASSERT_EQ(ComputeDownloadChecksum(path.wstring()), static_cast<std::int32_t>(expected)) << shift;
+  }
+}
+
+TEST_F(DownloadVerification, FilesOf2GiBAndMoreAreRefused) {
+  // A sparse file: its size is set, nothing is written.
+  const fs::path path = folder_ / "huge.exe";
+  HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER size;
+  size.QuadPart = 1LL << 31;
+  ASSERT_TRUE(SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+  CloseHandle(file);
+  EXPECT_EQ(ErrorCodeOf([&] { QueryFileSize(path.wstring()); }), ERROR_FILE_TOO_LARGE);
+  EXPECT_EQ(ErrorCodeOf([&] { ComputeDownloadChecksum(path.wstring()); }), ERROR_FILE_TOO_LARGE);
+}
+
 TEST_F(DownloadVerification, UnopenableFilesThrowWithTheSystemCode) {
   // (A read-only file would do as well on Windows, but Wine running as root opens it for writing.)
   const fs::path held = Write("held.exe", "abc");
