@@ -1,0 +1,76 @@
+// Depth-first removal through handles: each folder is held while its entries go, so it cannot be
+// swapped for a link to somewhere else half-way.
+#include "base/tree_removal_win.h"
+
+#include <windows.h>
+
+#include <optional>
+
+#include "base/file_handle_win.h"
+#include "base/file_names.h"
+#include "base/held_file_win.h"
+#include "base/name_facts_win.h"
+
+namespace isetup {
+namespace {
+
+// Deeper than any tree we would ever plant ourselves; deeper ones are left standing.
+constexpr int kMaxDepth = 32;
+
+bool IsDotEntry(const wchar_t* name) {
+  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+bool RemoveEntry(const std::wstring& path, int depth) {
+  // No delete sharing: while we work on it, nobody can rename this entry or put a link in its place.
+  FileHandle entry(OpenNameItself(path, DELETE | FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE));
+  if (!entry.valid()) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  const std::optional<NameFacts> facts = ExamineName(entry.get(), path);
+  if (!facts) return false;
+  if (facts->reparsePoint()) return DeleteThroughHandle(entry.get());  // the link itself
+  if (!facts->atName) return false;  // reached through a link we cannot remove as a link
+  if (facts->directory()) {
+    if (depth >= kMaxDepth) return false;
+    bool all = true;
+    WIN32_FIND_DATAW found{};
+    FindHandle search(FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
+                                       nullptr, 0));
+    if (search.valid()) {
+      do {
+        if (!IsDotEntry(found.cFileName)) all = RemoveEntry(path + L"\\" + found.cFileName, depth + 1) && all;
+      } while (FindNextFileW(search.get(), &found));
+    }
+    if (!all) return false;
+  }
+  return DeleteThroughHandle(entry.get());
+}
+
+bool NothingAt(const std::wstring& path) {
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+}  // namespace
+
+bool RemoveTreeWithoutFollowingLinks(const std::wstring& path) noexcept {
+  return RemoveEntry(path, 0) && NothingAt(path);
+}
+
+bool ClearNameWithoutFollowingLinks(const std::wstring& path) noexcept {
+  if (RemoveTreeWithoutFollowingLinks(path)) return true;
+  FileHandle folder(OpenNameItself(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE));
+  if (!folder.valid()) return NothingAt(path);
+  const std::optional<NameFacts> facts = ExamineName(folder.get(), path);
+  // Renaming through anything but the folder itself would move what a link points to.
+  if (!facts || !facts->directory() || facts->reparsePoint() || !facts->atName) return false;
+  if (!RenameThroughHandle(folder.get(), FreshSiblingName(path, FreshNameNonce()), false)) return false;
+  folder.reset();
+  return NothingAt(path);
+}
+
+}  // namespace isetup
