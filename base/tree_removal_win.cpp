@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <optional>
 
 #include "base/file_handle_win.h"
@@ -16,10 +17,6 @@ namespace {
 
 // Deeper than any tree we would ever plant ourselves; deeper ones are left standing.
 constexpr int kMaxDepth = 32;
-
-bool IsDotEntry(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
 
 bool RemoveEntry(const std::wstring& path, int depth) {
   // No delete sharing: while we work on it, nobody can rename this entry or put a link in its place.
@@ -35,14 +32,21 @@ bool RemoveEntry(const std::wstring& path, int depth) {
   if (!facts->atName) return false;  // reached through a link we cannot remove as a link
   if (facts->directory()) {
     if (depth >= kMaxDepth) return false;
+    // Listed through the handle we hold, not by opening the folder once more by its name.
+    alignas(8) std::uint8_t buffer[16 * 1024];
     bool all = true;
-    WIN32_FIND_DATAW found{};
-    FindHandle search(FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch,
-                                       nullptr, 0));
-    if (search.valid()) {
-      do {
-        if (!IsDotEntry(found.cFileName)) all = RemoveEntry(path + L"\\" + found.cFileName, depth + 1) && all;
-      } while (FindNextFileW(search.get(), &found));
+    for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;; kind = FileIdBothDirectoryInfo) {
+      if (!GetFileInformationByHandleEx(entry.get(), kind, buffer, sizeof(buffer))) {
+        if (GetLastError() != ERROR_NO_MORE_FILES) return false;
+        break;
+      }
+      for (std::size_t at = 0;;) {
+        const auto* found = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(buffer + at);
+        const std::wstring name(found->FileName, found->FileNameLength / sizeof(wchar_t));
+        if (name != L"." && name != L"..") all = RemoveEntry(path + L"\\" + name, depth + 1) && all;
+        if (found->NextEntryOffset == 0) break;
+        at += found->NextEntryOffset;
+      }
     }
     if (!all) return false;
   }
