@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <filesystem>
 #include <fstream>
@@ -59,11 +60,34 @@ DWORD Tamper(const fs::path& target, int attempts) {
   return code;
 }
 
+// Waits until no process runs the program at `path` (the installer the shell started).
+void WaitUntilNoProcessRuns(const std::wstring& path) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+    if (process == nullptr) continue;
+    wchar_t image[MAX_PATH] = L"";
+    DWORD length = MAX_PATH;
+    if (QueryFullProcessImageNameW(process, 0, image, &length) &&
+        CompareStringOrdinal(image, static_cast<int>(length), path.c_str(), static_cast<int>(path.size()), TRUE) ==
+            CSTR_EQUAL) {
+      WaitForSingleObject(process, 60000);
+    }
+    CloseHandle(process);
+  }
+  CloseHandle(snapshot);
+}
+
 class LaunchGuardTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / "isetup_launch_guard_test";
-    fs::remove_all(folder_);
+    folder_ = fs::temp_directory_path() /
+              (std::string("isetup_launch_guard_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
     fs::create_directories(folder_);
     setup_ = folder_ / "TalvimorasterSetup.exe";
     log_ = folder_ / "launches.log";
@@ -118,6 +142,7 @@ TEST_F(LaunchGuardTest, NoOtherProcessChangesTheInstallerBeforeTheShellHasStarte
   EXPECT_TRUE(TheLaunchGuard().LaunchHeld(nullptr, setup_.wstring()));
   EXPECT_FALSE(fs::exists(local));
   const std::vector<std::string> launches = WaitForLaunches(1);
+  WaitUntilNoProcessRuns(setup_.wstring());
   ASSERT_EQ(launches.size(), 1u);
   EXPECT_NE(launches[0].find("TalvimorasterSetup.exe\t"), std::string::npos) << launches[0];
   std::string sizeField = "\t";
