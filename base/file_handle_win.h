@@ -1,4 +1,4 @@
-// Owners for the file acquire/release pairs: CreateFileW with CloseHandle, FindFirstFileW with FindClose.
+// Owner for the file acquire/release pair CreateFileW / CloseHandle.
 #pragma once
 
 #include <windows.h>
@@ -31,23 +31,6 @@ class FileHandle {
 
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;
-};
-
-// FindFirstFileW / FindClose.
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE handle) noexcept : handle_(handle) {}
-  ~FindHandle() {
-    if (valid()) FindClose(handle_);
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-
-  HANDLE get() const noexcept { return handle_; }
-  bool valid() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE handle_;
 };
 
 }  // namespace isetup
