@@ -5,6 +5,7 @@
 #include "app/run_state.h"
 #include "app/setup_form_win.h"
 #include "app/thread_layer.h"
+#include "base/safe_dll_loading_win.h"
 #include "ui/window_dpi_win.h"
 
 namespace isetup {
@@ -63,6 +64,8 @@ int Run(HINSTANCE instance) {
 }  // namespace isetup
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  // Before anything can load a DLL by name: only from the system folder, never from ours.
+  (void)isetup::RestrictDllSearchToSystemFolder();
   isetup::Run(instance);
   // Neither thread is waited for; static destructors do not run while they may still be working.
   ExitProcess(0);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <system_error>
 
+#include "app/launch_guard_win.h"
 #include "app/setup_form_win.h"
 #include "app/thread_layer.h"
 #include "build_config.h"
@@ -40,7 +41,10 @@ class WorkerServicesWin final : public WorkerServices {
   std::int32_t ComputeDownloadChecksum(const std::wstring& path) override {
     return isetup::ComputeDownloadChecksum(path);
   }
-  void WriteEmbeddedInstaller(const std::wstring& path) override { isetup::WriteEmbeddedInstaller(path); }
+  bool HoldVerifiedInstaller(const std::wstring& path, std::int32_t size, std::int32_t checksum) override {
+    return HoldDownloadedInstallerForLaunch(path, size, checksum);
+  }
+  void WriteEmbeddedInstaller(const std::wstring& path) override { WriteEmbeddedInstallerForLaunch(path); }
   void CloseSetupWindow() override {
     sync_.Call([this] { form_.CloseSetupWindow(); });
   }
@@ -62,7 +66,7 @@ class MonitorActionsWin final : public MonitorActions {
     sync_.Call([this] { isetup::RefreshStatusView(run_, form_); });
   }
   void StopWorker() override { TheWorkerGate().Revoke(); }
-  void WriteEmbeddedInstaller(const std::wstring& path) override { isetup::WriteEmbeddedInstaller(path); }
+  void WriteEmbeddedInstaller(const std::wstring& path) override { WriteEmbeddedInstallerForLaunch(path); }
   void CloseSetupWindow() override {
     sync_.Call([this] { form_.CloseSetupWindow(); });
   }

@@ -7,6 +7,7 @@
 
 #include <cassert>
 
+#include "app/launch_guard_win.h"
 #include "app/run_threads_win.h"
 #include "app/status_texts.h"
 #include "app/thread_layer.h"
@@ -234,7 +235,7 @@ void TInternetSetupForm::WMStartSetup() {
 }
 
 void TInternetSetupForm::StartOfflineRoad() {
-  WriteEmbeddedInstaller(run_.SetupPath.Get());
+  WriteEmbeddedInstallerForLaunch(run_.SetupPath.Get());
   run_.State.Finished.store(true);
   Close();
 }
@@ -271,7 +272,8 @@ void TInternetSetupForm::FormClose() {
   // messages must not launch a second time.
   if (!run_.State.Launched.exchange(true)) {
     const std::wstring setupPath = run_.SetupPath.Get();
-    ShellExecuteW(hwnd_, L"open", setupPath.c_str(), L"", L"", SW_SHOWNORMAL);
+    // Only the installer held since its write or verification, so nothing swapped in is launched.
+    (void)TheLaunchGuard().LaunchHeld(hwnd_, setupPath);
   }
   SetTimer(hwnd_, kTimer1, SetupFormComponent(ui::ComponentRole::CloseTimer).timerInterval, nullptr);
 }

@@ -6,7 +6,10 @@ set(_triple x86_64-w64-mingw32)
 find_program(CMAKE_C_COMPILER NAMES ${_triple}-gcc-posix)
 find_program(CMAKE_CXX_COMPILER NAMES ${_triple}-g++-posix)
 find_program(CMAKE_RC_COMPILER NAMES ${_triple}-windres)
-foreach(_tool CMAKE_C_COMPILER CMAKE_CXX_COMPILER CMAKE_RC_COMPILER)
+# dlltool makes the delay-import libraries, objdump reads the import table back (cmake/InternetSetupDelayLoad.cmake).
+find_program(INTERNETSETUP_DLLTOOL NAMES ${_triple}-dlltool)
+find_program(INTERNETSETUP_OBJDUMP NAMES ${_triple}-objdump)
+foreach(_tool CMAKE_C_COMPILER CMAKE_CXX_COMPILER CMAKE_RC_COMPILER INTERNETSETUP_DLLTOOL INTERNETSETUP_OBJDUMP)
   if(NOT ${_tool})
     message(FATAL_ERROR "mingw-w64 tool for ${_tool} not found: install g++-mingw-w64-x86-64-posix "
                         "and binutils-mingw-w64-x86-64 (the -posix variant is required for std::thread)")

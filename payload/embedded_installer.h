@@ -7,6 +7,8 @@
 
 namespace isetup {
 
+class HeldFile;
+
 // The resource's bytes in the program's own image (read-only, valid for the program's life);
 // empty when the resource is missing. Looked up afresh on every call.
 std::span<const std::uint8_t> EmbeddedInstallerBytes();
@@ -15,7 +17,10 @@ std::span<const std::uint8_t> EmbeddedInstallerBytes();
 std::wstring ExtractEmbeddedAffiliateQuery();
 
 // Writes the whole resource to `path`, replacing any file there; a write that the system completes
-// only in part is continued. Reports nothing: failures leave the path as the system left it.
-void WriteEmbeddedInstaller(const std::wstring& path);
+// only in part is continued. The bytes go to a fresh file beside `path` that is then moved over it, so
+// a link planted at `path` is replaced and never written through. Reports nothing: on failure `path`
+// stays as it was. With `held`, the file is handed over still held (base/held_file_win.h), so that no
+// other process can change it before it is launched; it is invalid after a failure.
+void WriteEmbeddedInstaller(const std::wstring& path, HeldFile* held = nullptr);
 
 }  // namespace isetup

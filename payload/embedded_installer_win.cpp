@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "base/held_file_win.h"
 #include "payload/affiliate_tags.h"
 
 namespace isetup {
@@ -23,9 +24,10 @@ std::span<const std::uint8_t> EmbeddedInstallerBytes() {
 
 std::wstring ExtractEmbeddedAffiliateQuery() { return ExtractAffiliateQuery(EmbeddedInstallerBytes()); }
 
-void WriteEmbeddedInstaller(const std::wstring& path) {
+void WriteEmbeddedInstaller(const std::wstring& path, HeldFile* held) {
   const std::span<const std::uint8_t> bytes = EmbeddedInstallerBytes();
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  FileReplacement replacement(path);
+  HANDLE file = replacement.handle();
   if (file == INVALID_HANDLE_VALUE) return;
   // WriteFile may complete a large write only in part; go on from where it stopped.
   std::size_t done = 0;
@@ -35,7 +37,10 @@ void WriteEmbeddedInstaller(const std::wstring& path) {
     if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) break;
     done += written;
   }
-  CloseHandle(file);
+  HeldFile committed = replacement.Commit([bytes](std::span<const std::uint8_t> content) {
+    return std::equal(content.begin(), content.end(), bytes.begin(), bytes.end());
+  });
+  if (held != nullptr) *held = std::move(committed);
 }
 
 }  // namespace isetup

@@ -47,7 +47,8 @@ class Worker {
     }
     services_.Sleep(kWorkerPauseMs);
     if (services_.QueryFileSize(setupPath) != reply.Size ||
-        services_.ComputeDownloadChecksum(setupPath) != reply.Checksum) {
+        services_.ComputeDownloadChecksum(setupPath) != reply.Checksum ||
+        !services_.HoldVerifiedInstaller(setupPath, reply.Size, reply.Checksum)) {
       SetStatus(std::wstring(StatusDownloadFailed));
       return false;
     }

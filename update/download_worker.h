@@ -19,6 +19,9 @@ class WorkerServices {
   virtual VersionReply ReadVersionReply(const std::wstring& path) = 0;      // may throw IoError
   virtual std::int32_t QueryFileSize(const std::wstring& path) = 0;         // may throw IoError
   virtual std::int32_t ComputeDownloadChecksum(const std::wstring& path) = 0;  // may throw IoError
+  // Keeps the verified installer at `path` unchanged until it is launched; false when the file there is
+  // no longer of `size` bytes with `checksum` (someone changed it after the checks).
+  virtual bool HoldVerifiedInstaller(const std::wstring& path, std::int32_t size, std::int32_t checksum) = 0;
   virtual void WriteEmbeddedInstaller(const std::wstring& path) = 0;
   virtual void CloseSetupWindow() = 0;  // on the window thread, waited for
   virtual void Sleep(int milliseconds) = 0;

@@ -53,6 +53,13 @@ class FakeServices : public WorkerServices {
     Note("checksum");
     return checksum;
   }
+  bool HoldVerifiedInstaller(const std::wstring& path, std::int32_t heldSize, std::int32_t heldChecksum) override {
+    EXPECT_EQ(path, kSetupPath);
+    EXPECT_EQ(heldSize, reply.Size);
+    EXPECT_EQ(heldChecksum, reply.Checksum);
+    Note("hold");
+    return holdOk;
+  }
   void WriteEmbeddedInstaller(const std::wstring& path) override {
     EXPECT_EQ(path, kSetupPath);
     Note(std::string("write embedded, finished=") + (run_.State.Finished ? "yes" : "no"));
@@ -77,6 +84,7 @@ class FakeServices : public WorkerServices {
   bool versionRequestOk = true;
   bool installerRequestOk = true;
   bool replyThrows = false;
+  bool holdOk = true;
   VersionReply reply;
   std::int32_t size = kSize;
   std::int32_t checksum = kChecksum;
@@ -157,7 +165,8 @@ INSTANTIATE_TEST_SUITE_P(
     Roads, DownloadWorkerRoads,
     ::testing::Values(
         Road{"Verified", [](FakeServices&) {},
-             Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum"}, true),
+             Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum", "hold"},
+                    true),
              {kDownloading253, std::wstring(StatusCompleted)}},
         Road{"VersionRequestFails", [](FakeServices& s) { s.versionRequestOk = false; },
              Events({"sleep", "download info"}), {std::wstring(StatusUndetermined)}},
@@ -168,7 +177,8 @@ INSTANTIATE_TEST_SUITE_P(
         Road{"OlderVersion", [](FakeServices& s) { s.reply = Reply(L"2.51.255.255"); },
              Events({"sleep", "download info", "read reply"}), {std::wstring(StatusLatestInUse)}},
         Road{"HugeVersionIsNewerUnsigned", [](FakeServices& s) { s.reply = Reply(L"200.0.0.0"); },
-             Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum"}, true),
+             Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum", "hold"},
+                    true),
              {std::wstring(StatusDownloading) + L" 200.0.0.0", std::wstring(StatusCompleted)}},
         Road{"InstallerRequestFails", [](FakeServices& s) { s.installerRequestOk = false; },
              Events({"sleep", "download info", "read reply", "download setup"}),
@@ -178,6 +188,10 @@ INSTANTIATE_TEST_SUITE_P(
              {kDownloading253, std::wstring(StatusDownloadFailed)}},
         Road{"WrongChecksum", [](FakeServices& s) { s.checksum = kChecksum + 1; },
              Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum"}),
+             {kDownloading253, std::wstring(StatusDownloadFailed)}},
+        // Changed between the checks and the hold: the embedded installer replaces it.
+        Road{"ChangedBeforeItCouldBeHeld", [](FakeServices& s) { s.holdOk = false; },
+             Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum", "hold"}),
              {kDownloading253, std::wstring(StatusDownloadFailed)}}),
     [](const ::testing::TestParamInfo<Road>& info) { return std::string(info.param.name); });
 

@@ -16,8 +16,11 @@ struct TransferControl {
   const WorkerGate* gate = nullptr;                     // revoked: likewise
 };
 
-// True only when the transfer completed with S_OK; false for every other result or error.
-// Whatever a failed transfer left at `path` stays there.
+// True only when the transfer completed with S_OK into a plain file at `path`; false for every other
+// result or error. Before the transfer, whatever stood at `path` (a link planted there included) is
+// replaced by a fresh empty file, whose name nobody can take over until the data has arrived; when that
+// cannot be done the transfer is not started and the result is false. Whatever a failed transfer left
+// at `path` stays there.
 bool DownloadUrlToFile(const std::wstring& url, const std::wstring& path, const TransferControl& control);
 
 }  // namespace isetup

@@ -4,7 +4,10 @@
 #include <windows.h>
 #include <urlmon.h>
 
+#include <memory>
+
 #include "app/run_state.h"
+#include "base/held_file_win.h"
 #include "update/download_progress.h"
 
 namespace isetup {
@@ -15,7 +18,8 @@ namespace {
 // authentication, header negotiation or service provider from it.
 class CalBackInet final : public IBindStatusCallback {
  public:
-  explicit CalBackInet(const TransferControl& control) : control_(control) {}
+  CalBackInet(const TransferControl& control, std::shared_ptr<FileHandle> nameKeeper)
+      : control_(control), nameKeeper_(std::move(nameKeeper)) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
@@ -43,6 +47,8 @@ class CalBackInet final : public IBindStatusCallback {
   HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG maximum, ULONG statusCode, LPCWSTR) override {
     if (const auto percent = ProgressPercent(progress, maximum, statusCode); percent && control_.percent)
       control_.percent->store(*percent);
+    // The data is in; the platform now copies it to the file by its name, and may want it unshared.
+    if (statusCode == BINDSTATUS_ENDDOWNLOADDATA) nameKeeper_->reset();
     const bool cancelled = (control_.cancelRequested && control_.cancelRequested->load()) ||
                            (control_.gate && control_.gate->Revoked());
     return cancelled ? E_ABORT : S_OK;
@@ -60,13 +66,26 @@ class CalBackInet final : public IBindStatusCallback {
 
   std::atomic<ULONG> count_{0};
   TransferControl control_;
+  std::shared_ptr<FileHandle> nameKeeper_;  // let go of here or by DownloadUrlToFile, whichever is first
 };
+
+// Puts a fresh empty file of ours at `path` in place of whatever stood there (a link planted there is
+// replaced, not followed), and keeps its name from being deleted or replaced while the transfer runs,
+// so no link can be planted there before the platform writes the file. Invalid when the name cannot be
+// taken; the download then fails like any other.
+FileHandle ClaimDownloadTarget(const std::wstring& path) {
+  FileReplacement empty(path);
+  if (empty.handle() == INVALID_HANDLE_VALUE) return {};
+  return KeepNameForAnotherWriter(empty.Commit([](std::span<const std::uint8_t> content) { return content.empty(); }));
+}
 
 }  // namespace
 
 bool DownloadUrlToFile(const std::wstring& url, const std::wstring& path, const TransferControl& control) {
+  auto nameKeeper = std::make_shared<FileHandle>(ClaimDownloadTarget(path));
+  if (!nameKeeper->valid()) return false;
   IBindStatusCallback* callback = nullptr;
-  (new CalBackInet(control))->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback));
+  (new CalBackInet(control, nameKeeper))->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback));
   HRESULT result = E_FAIL;
   try {
     result = URLDownloadToFileW(nullptr, url.c_str(), path.c_str(), 0, callback);
@@ -74,7 +93,9 @@ bool DownloadUrlToFile(const std::wstring& url, const std::wstring& path, const 
     result = E_FAIL;
   }
   callback->Release();
-  return result == S_OK;
+  nameKeeper->reset();  // also when the platform still holds the callback
+  // Whatever the platform wrote must have gone into a plain file at `path`, not through a link.
+  return result == S_OK && PlainFileStandsAt(path);
 }
 
 }  // namespace isetup

@@ -10,30 +10,13 @@
 
 #include "app/status_texts.h"
 #include "endpoint/endpoint_server.h"
+#include "tests/e2e/e2e_support.h"
 #include "tests/e2e/wine_sandbox.h"
 
 namespace isetup::e2e {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Utf8(std::wstring_view text) {
-  std::string out;
-  for (wchar_t wc : text) {
-    const auto c = static_cast<char32_t>(wc);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 const std::string kCaption = Utf8(CaptionPrefix) + " 2.52.0.0";
 
@@ -55,25 +38,8 @@ bool Contains(const std::vector<std::string>& texts, const std::string& text) {
   return ::testing::AssertionSuccess();
 }
 
-std::string TestName() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  std::replace(name.begin(), name.end(), '/', '_');
-  return name;
-}
-
 endpoint::Release NextRelease() {
   return {"2.53.0.0", ReadBytes(Artifacts::NextInstaller()), ""};
-}
-
-// Exactly one launch, of `fileName` in the temp folder, whose bytes equal `expected`.
-void ExpectSingleLaunch(const WineSandbox& sandbox, const RunResult& run, const std::string& fileName,
-                        const std::vector<std::uint8_t>& expected) {
-  ASSERT_EQ(run.launches.size(), 1u);
-  EXPECT_EQ(run.launches[0].path, sandbox.TempFolderWindows() + fileName);
-  EXPECT_EQ(run.launches[0].size, static_cast<long long>(expected.size()));
-  EXPECT_TRUE(ReadBytes(sandbox.TempFolder() / fileName) == expected) << fileName << " differs";
-  EXPECT_EQ(run.exitCode, 0);
 }
 
 TEST(Offline, WritesAndLaunchesTheEmbeddedInstallerWithoutEverShowingTheWindow) {

@@ -50,7 +50,6 @@ class Stamped : public ::testing::Test {
     const std::string command = Quoted(INSTALLER_TAGS_PROGRAM) + " stamp " + Quoted(program_.string()) +
                                 " --affid " + kAffid + " --affsid " + kAffsid + " >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    sandbox_->SetProgram(program_);
   }
 
   void ExpectLaunchedWithTheStampedTags(const RunResult& run, const std::vector<std::uint8_t>& installer) {
@@ -67,7 +66,7 @@ class Stamped : public ::testing::Test {
 };
 
 TEST_F(Stamped, OfflineLaunchesTheEmbeddedInstallerWithTheStampedTags) {
-  const RunResult run = sandbox_->Run({.online = false, .probeArgs = {}, .timeoutSeconds = 60});
+  const RunResult run = sandbox_->Run({.online = false, .probeArgs = {}, .timeoutSeconds = 60, .program = program_});
   EXPECT_FALSE(run.EverVisible());
   ExpectLaunchedWithTheStampedTags(run, StampedPayload());
 }
@@ -77,7 +76,7 @@ TEST_F(Stamped, OnlineSendsTheStampedTagsAndGetsAStampedInstaller) {
   server.SetLogSink([](const std::string&) {});
   const int port = Artifacts::EndpointPort();
   ASSERT_EQ(server.Start("127.0.0.1", port), port) << "the endpoint port is taken";
-  const RunResult run = sandbox_->Run({.online = true, .probeArgs = {}, .timeoutSeconds = 60});
+  const RunResult run = sandbox_->Run({.online = true, .probeArgs = {}, .timeoutSeconds = 60, .program = program_});
   server.Stop();
   EXPECT_TRUE(run.EverVisible());
 

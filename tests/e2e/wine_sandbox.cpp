@@ -44,8 +44,16 @@ std::string UserName() {
 class Child {
  public:
   Child(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv, bool captureStdout) {
+    // Our own values replace inherited ones of the same name (a WINEPREFIX exported by the caller).
+    auto overridden = [&](const std::string& entry) {
+      const std::string name = entry.substr(0, entry.find('='));
+      for (const auto& extra : extraEnv)
+        if (extra.compare(0, name.size() + 1, name + "=") == 0) return true;
+      return false;
+    };
     std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
+    for (char** e = environ; *e; ++e)
+      if (!overridden(*e)) env.emplace_back(*e);
     env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     std::vector<char*> argvPointers, envPointers;
     for (const auto& a : argv) argvPointers.push_back(const_cast<char*>(a.c_str()));
@@ -153,6 +161,7 @@ std::vector<std::string> RunResult::Gauges() const {
 
 fs::path Artifacts::ProgramExe() { return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "InternetSetup.exe"; }
 fs::path Artifacts::ProbeExe() { return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "probe.exe"; }
+fs::path Artifacts::PlantedDll() { return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "planted.dll"; }
 fs::path Artifacts::EmbeddedPayload() {
   return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "sample_installers" / "TalvimorasterSampleSetup.exe";
 }
@@ -183,7 +192,9 @@ WineSandbox::~WineSandbox() {
   if (!std::getenv("INTERNETSETUP_E2E_KEEP")) fs::remove_all(root_, ignored);
 }
 
-fs::path WineSandbox::TempFolder() const { return prefix_ / "drive_c" / "users" / UserName() / "Temp"; }
+fs::path WineSandbox::TempFolder() const { return DriveC() / "users" / UserName() / "Temp"; }
+
+fs::path WineSandbox::DriveC() const { return prefix_ / "drive_c"; }
 
 std::string WineSandbox::TempFolderWindows() const { return "C:\\users\\" + UserName() + "\\Temp\\"; }
 
@@ -212,8 +223,10 @@ RunResult WineSandbox::Run(const RunOptions& options) {
   });
 
   const auto start = Clock::now();
-  const fs::path exe = program_.empty() ? Artifacts::ProgramExe() : program_;
-  Child program(WineCommand(options.online, exe, {}), env, false);
+  std::vector<std::string> programEnv = env;
+  programEnv.insert(programEnv.end(), options.environment.begin(), options.environment.end());
+  const fs::path programPath = options.program.empty() ? Artifacts::ProgramExe() : options.program;
+  Child program(WineCommand(options.online, programPath, {}), programEnv, false);
   result.exitCode = program.Wait(deadline);
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
 

@@ -26,6 +26,8 @@ struct RunOptions {
   bool online = true;                   // false: a network namespace with loopback only
   std::vector<std::string> probeArgs;   // e.g. {"--action", "click", "--when", "gauge-mid"}
   int timeoutSeconds = 100;
+  std::filesystem::path program = {};   // a copy of InternetSetup.exe to run instead of the build's
+  std::vector<std::string> environment = {};  // extra NAME=VALUE for the program only
 };
 
 struct RunResult {
@@ -44,6 +46,7 @@ struct RunResult {
 struct Artifacts {
   static std::filesystem::path ProgramExe();
   static std::filesystem::path ProbeExe();
+  static std::filesystem::path PlantedDll();         // records its loading beside itself (*.loaded)
   static std::filesystem::path EmbeddedPayload();    // the installer InternetSetup.exe carries
   static std::filesystem::path NextInstaller();      // a newer sample installer (2.53.0.0)
   static std::filesystem::path WineTemplate();
@@ -58,13 +61,12 @@ class WineSandbox {
   WineSandbox& operator=(const WineSandbox&) = delete;
 
   std::filesystem::path TempFolder() const;  // the user's temp folder on the Linux side
+  std::filesystem::path DriveC() const;      // C:\ on the Linux side
   std::string TempFolderWindows() const;     // the same as the program sees it, "C:\\users\\...\\Temp\\"
-  // Runs `program` instead of the build's InternetSetup.exe from now on (a stamped copy, say).
-  void SetProgram(const std::filesystem::path& program) { program_ = program; }
   RunResult Run(const RunOptions& options);
 
  private:
-  std::filesystem::path root_, prefix_, program_;
+  std::filesystem::path root_, prefix_;
 };
 
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);

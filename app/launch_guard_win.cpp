@@ -1,0 +1,59 @@
+// Holding the installer between its write (or verification) and its launch, and clearing the way for
+// the launch.
+#include "app/launch_guard_win.h"
+
+#include <shellapi.h>
+
+
+#include "base/file_names.h"
+#include "base/tree_removal_win.h"
+#include "payload/checksum.h"
+#include "payload/embedded_installer.h"
+
+namespace isetup {
+
+void LaunchGuard::Keep(HeldFile file) {
+  HeldFile previous;
+  {
+    std::lock_guard lock(mutex_);
+    std::swap(previous, held_);
+    held_ = std::move(file);
+  }
+}  // the previous file is let go outside the lock
+
+bool LaunchGuard::LaunchHeld(HWND owner, const std::wstring& path) {
+  HeldFile file;
+  {
+    std::lock_guard lock(mutex_);
+    if (!held_.valid() || held_.path() != path) return false;
+    file = std::move(held_);
+  }
+  // Windows would load the installer's DLLs from this folder in preference to its own.
+  if (!ClearNameWithoutFollowingLinks(DllRedirectionFolder(path))) return false;
+  ShellExecuteW(owner, L"open", path.c_str(), L"", L"", SW_SHOWNORMAL);
+  file.Release();
+  return true;
+}
+
+LaunchGuard& TheLaunchGuard() {
+  static LaunchGuard* guard = new LaunchGuard;  // never destroyed: threads may still use it at exit
+  return *guard;
+}
+
+void WriteEmbeddedInstallerForLaunch(const std::wstring& path) {
+  HeldFile held;
+  WriteEmbeddedInstaller(path, &held);
+  TheLaunchGuard().Keep(std::move(held));
+}
+
+bool HoldDownloadedInstallerForLaunch(const std::wstring& path, std::int32_t size, std::int32_t checksum) {
+  HeldFile held = HoldFile(path, [size, checksum](std::span<const std::uint8_t> content) {
+    return content.size() == static_cast<std::size_t>(size) &&
+           ByteSumChecksum(content) == checksum;
+  });
+  if (!held.valid()) return false;
+  TheLaunchGuard().Keep(std::move(held));
+  return true;
+}
+
+}  // namespace isetup

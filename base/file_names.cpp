@@ -1,0 +1,32 @@
+// Name arithmetic for the safe file writes; no file is touched here.
+#include "base/file_names.h"
+
+namespace isetup {
+namespace {
+
+std::size_t LastSeparator(std::wstring_view path) { return path.find_last_of(L"\\/"); }
+
+}  // namespace
+
+std::wstring_view FolderOf(std::wstring_view path) {
+  const std::size_t at = LastSeparator(path);
+  return at == std::wstring_view::npos ? std::wstring_view{} : path.substr(0, at);
+}
+
+std::wstring_view LeafOf(std::wstring_view path) {
+  const std::size_t at = LastSeparator(path);
+  return at == std::wstring_view::npos ? path : path.substr(at + 1);
+}
+
+std::wstring FreshSiblingName(std::wstring_view path, std::uint64_t nonce) {
+  static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+  std::wstring name(path);
+  name += L".~";
+  for (int shift = 60; shift >= 0; shift -= 4) name += kDigits[(nonce >> shift) & 0xF];
+  name += L".tmp";
+  return name;
+}
+
+std::wstring DllRedirectionFolder(std::wstring_view programPath) { return std::wstring(programPath) + L".Local"; }
+
+}  // namespace isetup

@@ -1,0 +1,171 @@
+// Replacing and holding files by handle: each step acts on the file it examined, so a link planted or
+// swapped in between is never written through.
+#include "base/held_file_win.h"
+
+#include <atomic>
+#include <limits>
+#include <memory>
+#include <new>
+#include <optional>
+
+#include "base/file_names.h"
+#include "base/name_facts_win.h"
+
+namespace isetup {
+namespace {
+
+constexpr int kFreshNameAttempts = 8;
+
+}  // namespace
+
+// Hard to guess, so that no one can have planted something at the fresh name beforehand; a name that
+// is taken all the same is simply skipped (it is created with CREATE_NEW).
+std::uint64_t FreshNameNonce() noexcept {
+  static std::atomic<std::uint64_t> counter{0};
+  LARGE_INTEGER now{};
+  QueryPerformanceCounter(&now);
+  std::uint64_t value = static_cast<std::uint64_t>(now.QuadPart) ^ (std::uint64_t{GetCurrentProcessId()} << 40) ^
+                        (++counter * 0x9E3779B97F4A7C15ULL);
+  value ^= value >> 29;
+  return value * 0xBF58476D1CE4E5B9ULL;
+}
+
+namespace {
+
+std::optional<FileIdentity> IdentityOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(handle, &information)) return std::nullopt;
+  return FileIdentity{information.dwVolumeSerialNumber,
+                      (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+}
+
+// Reads the whole file from its start and hands it to `check`; false when it cannot be read.
+bool ContentPasses(HANDLE handle, const ContentCheck& check) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(handle, &size) || size.QuadPart < 0 ||
+      size.QuadPart > std::numeric_limits<std::int32_t>::max()) {
+    return false;
+  }
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN)) return false;
+  const auto count = static_cast<std::size_t>(size.QuadPart);
+  std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[count == 0 ? 1 : count]);
+  if (!bytes) return false;
+  std::size_t done = 0;
+  while (done < count) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 20));
+    DWORD read = 0;
+    if (!ReadFile(handle, bytes.get() + done, chunk, &read, nullptr) || read == 0) return false;
+    done += read;
+  }
+  DWORD extra = 0;
+  std::uint8_t probe = 0;
+  if (!ReadFile(handle, &probe, 1, &extra, nullptr) || extra != 0) return false;  // grew meanwhile
+  return check(std::span<const std::uint8_t>(bytes.get(), count));
+}
+
+// Opens `path` for reading, sharing `share`, and keeps the handle only when it is the plain file
+// `expected` (or any plain file when there is no expectation).
+FileHandle OpenPlainFile(const std::wstring& path, DWORD access, DWORD share,
+                         const std::optional<FileIdentity>& expected) {
+  FileHandle file(OpenNameItself(path, access, share));
+  if (!file.valid()) return {};
+  const std::optional<NameFacts> facts = ExamineName(file.get(), path);
+  if (!facts || !facts->plainFile() || (expected && facts->identity != *expected)) return {};
+  return file;
+}
+
+// A true reparse point at `path` (a junction, a symbolic link the system reports as one) is removed
+// itself; the folder or file it points to is not touched. False when there is none or it stays.
+bool RemoveReparsePointAt(const std::wstring& path) {
+  FileHandle entry(OpenNameItself(path, DELETE | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+  if (!entry.valid()) return false;
+  const std::optional<NameFacts> facts = ExamineName(entry.get(), path);
+  // Only a handle that reports the reparse point is the link itself; deleting through anything else
+  // would delete what the link points to.
+  if (!facts || !facts->reparsePoint()) return false;
+  return DeleteThroughHandle(entry.get());
+}
+
+}  // namespace
+
+HeldFile HoldFile(const std::wstring& path, const ContentCheck& check) noexcept {
+  FileHandle file = OpenPlainFile(path, GENERIC_READ, FILE_SHARE_READ, std::nullopt);
+  if (!file.valid() || !ContentPasses(file.get(), check)) return {};
+  return HeldFile(std::move(file), path);
+}
+
+FileHandle KeepNameForAnotherWriter(HeldFile file) noexcept {
+  if (!file.valid()) return {};
+  // Opened while the hold still stands, so the name is never free in between.
+  FileHandle keeper(ReOpenFile(file.handle(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0));
+  return keeper;
+}
+
+bool PlainFileStandsAt(const std::wstring& path) noexcept {
+  FileHandle file(OpenNameItself(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+  if (!file.valid()) return false;
+  const std::optional<NameFacts> facts = ExamineName(file.get(), path);
+  return facts && facts->plainFile();
+}
+
+FileReplacement::FileReplacement(std::wstring path) noexcept : path_(std::move(path)) {
+  for (int attempt = 0; attempt < kFreshNameAttempts; ++attempt) {
+    std::wstring fresh = FreshSiblingName(path_, FreshNameNonce());
+    // CREATE_NEW never opens anything that already stands at the name, a link included.
+    FileHandle writer(CreateFileW(fresh.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (writer.valid()) {
+      writer_ = std::move(writer);
+      freshPath_ = std::move(fresh);
+      return;
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return;
+  }
+}
+
+FileReplacement::~FileReplacement() {
+  // Still our writer (nobody else can have opened it): the fresh file goes again.
+  if (writer_.valid()) (void)DeleteThroughHandle(writer_.get());
+}
+
+HeldFile FileReplacement::Commit(const ContentCheck& check) noexcept {
+  if (!writer_.valid()) return {};
+  const std::optional<FileIdentity> ours = IdentityOf(writer_.get());
+  if (!ours) return {};
+  writer_.reset();
+
+  // Read back under a handle that lets no one write it any more: what another process may have done
+  // to the fresh file while it was closed shows here.
+  FileHandle fresh = OpenPlainFile(freshPath_, GENERIC_READ | DELETE, FILE_SHARE_READ, ours);
+  if (!fresh.valid()) {
+    // Removed only when it is still our file; a name someone else took over is left alone.
+    FileHandle stale = OpenPlainFile(freshPath_, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, ours);
+    if (stale.valid()) (void)DeleteThroughHandle(stale.get());
+    return {};
+  }
+  if (!ContentPasses(fresh.get(), check)) {
+    (void)DeleteThroughHandle(fresh.get());
+    return {};
+  }
+  // The rename replaces the entry at `path` itself; a link's target keeps its bytes.
+  bool moved = RenameThroughHandle(fresh.get(), path_, true);
+  if (!moved && RemoveReparsePointAt(path_)) moved = RenameThroughHandle(fresh.get(), path_, true);
+  if (!moved) {
+    (void)DeleteThroughHandle(fresh.get());
+    return {};
+  }
+  // The handle that renamed has delete access, which a program opening its own file (sharing reading
+  // only) would collide with. Change over to a read-only hold through a bridge that shares deleting
+  // but, like every handle here, never writing; the identity check catches a swap in that moment.
+  FileHandle bridge = OpenPlainFile(path_, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, ours);
+  if (!bridge.valid()) return {};
+  fresh.reset();
+  FileHandle held = OpenPlainFile(path_, GENERIC_READ, FILE_SHARE_READ, ours);
+  if (!held.valid()) return {};
+  return HeldFile(std::move(held), path_);
+}
+
+}  // namespace isetup

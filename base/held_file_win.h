@@ -1,0 +1,80 @@
+// Files of ours in a folder that others can write to (the user's temp folder, which the elevated
+// program shares with every process of the user): written so that a link planted at the name is
+// replaced, never written through, and held so that no one can change or replace them until we let go.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+#include "base/file_handle_win.h"
+
+namespace isetup {
+
+// A number for FreshSiblingName that others cannot guess in advance.
+std::uint64_t FreshNameNonce() noexcept;
+
+// Judges a file's whole content.
+using ContentCheck = std::function<bool(std::span<const std::uint8_t>)>;
+
+// A file kept open for reading and shared for reading only: while it is held no other process can
+// write it, delete it, rename it or put another file at its name. The shell and CreateProcess can
+// still start it, and it can still be read.
+class HeldFile {
+ public:
+  HeldFile() = default;
+  HeldFile(FileHandle handle, std::wstring path) noexcept : handle_(std::move(handle)), path_(std::move(path)) {}
+
+  bool valid() const noexcept { return handle_.valid(); }
+  HANDLE handle() const noexcept { return handle_.get(); }
+  const std::wstring& path() const noexcept { return path_; }
+  void Release() noexcept { handle_.reset(); }
+
+ private:
+  FileHandle handle_;
+  std::wstring path_;
+};
+
+// Holds the file at `path` when it is a plain file standing there itself (no link of any kind, a
+// single name) and its whole content passes `check`; an invalid HeldFile otherwise.
+HeldFile HoldFile(const std::wstring& path, const ContentCheck& check) noexcept;
+
+// Trades a held file for a handle that still keeps its name from being deleted, renamed or replaced,
+// but lets another writer open the file for reading and writing (a platform routine that writes the
+// file by its name). Invalid when `file` is.
+FileHandle KeepNameForAnotherWriter(HeldFile file) noexcept;
+
+// Whether a plain file (see HoldFile) stands at `path` itself.
+bool PlainFileStandsAt(const std::wstring& path) noexcept;
+
+// A file that is written under a fresh name beside `path` and then moved over `path` in one step. The
+// write never goes through whatever stood at `path` (a symbolic link, a junction, a hard link to
+// another file, a stale copy): that entry is replaced, and what it pointed to is left as it was.
+class FileReplacement {
+ public:
+  explicit FileReplacement(std::wstring path) noexcept;
+  ~FileReplacement();  // a fresh file that was never committed is removed
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  // Write the content here (no other process can open it meanwhile); INVALID_HANDLE_VALUE when no
+  // fresh file could be made (no such folder, no access).
+  HANDLE handle() const noexcept { return writer_.get(); }
+
+  // Moves the written file over `path` and returns it held, after checking that the content that
+  // arrived on disk passes `check`. Invalid when it fails or the name cannot be taken (another process
+  // has the file at `path` open, or a folder stands there): `path` then stays as it was and the fresh
+  // file is removed. (Invalid too, with the new file at `path` but not held, when someone moved it
+  // away in the instant between the two handles that take it over.)
+  HeldFile Commit(const ContentCheck& check) noexcept;
+
+ private:
+  std::wstring path_;
+  std::wstring freshPath_;
+  FileHandle writer_;
+};
+
+}  // namespace isetup

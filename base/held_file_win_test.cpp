@@ -1,0 +1,290 @@
+// Replacing and holding files in a folder where someone may have planted links, hard links, folders or
+// open handles at our names.
+#include "base/held_file_win.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <winioctl.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <set>
+#include <string>
+
+#include "base/tree_removal_win.h"
+
+namespace isetup {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+std::set<std::wstring> Names(const fs::path& folder) {
+  std::set<std::wstring> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().wstring());
+  return names;
+}
+
+ContentCheck Equals(const std::string& expected) {
+  return [expected](std::span<const std::uint8_t> content) {
+    return std::string(content.begin(), content.end()) == expected;
+  };
+}
+
+HeldFile Replace(const fs::path& target, const std::string& content, const ContentCheck& check) {
+  FileReplacement replacement(target.wstring());
+  if (replacement.handle() == INVALID_HANDLE_VALUE) return {};
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(replacement.handle(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+  return replacement.Commit(check);
+}
+
+// Another process's view: what it can do to the file while we hold it.
+struct Attempts {
+  bool write, deleteOpen, deleteFile, renameAway, replace;
+};
+Attempts TryToChange(const fs::path& target, const fs::path& decoy) {
+  auto opens = [&](DWORD access) {
+    HANDLE h = CreateFileW(target.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+  };
+  WriteText(decoy, "decoy");
+  Attempts attempts{};
+  attempts.write = opens(GENERIC_WRITE);
+  attempts.deleteOpen = opens(DELETE);
+  attempts.renameAway = MoveFileExW(target.c_str(), (target.wstring() + L".away").c_str(), 0) != FALSE;
+  if (attempts.renameAway) MoveFileExW((target.wstring() + L".away").c_str(), target.c_str(), 0);
+  attempts.replace = MoveFileExW(decoy.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+  attempts.deleteFile = DeleteFileW(target.c_str()) != FALSE;
+  std::error_code ignored;
+  fs::remove(decoy, ignored);
+  return attempts;
+}
+
+class HeldFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / "isetup_held_file_test";
+    fs::remove_all(folder_);
+    fs::create_directories(folder_ / "elsewhere");
+    target_ = folder_ / "TalvimorasterSetup.exe";
+    victim_ = folder_ / "elsewhere" / "victim.dll";
+    WriteText(victim_, "victim bytes");
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+  fs::path folder_, target_, victim_;
+};
+
+struct Planted {
+  const char* name;
+  std::function<void(const fs::path& target, const fs::path& victim)> plant;
+  bool takesTheName;          // the new file ends at the name
+  std::string leftAtTheName;  // otherwise: what the name still holds ("" for a folder)
+};
+
+class PlantedAtTheName : public HeldFiles, public ::testing::WithParamInterface<Planted> {};
+
+TEST_P(PlantedAtTheName, IsReplacedOrLeftButNeverWrittenThrough) {
+  const Planted& planted = GetParam();
+  HANDLE other = INVALID_HANDLE_VALUE;
+  planted.plant(target_, victim_);
+  if (std::string(planted.name) == "FileHeldOpenElsewhere") {
+    other = CreateFileW(target_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  }
+  HeldFile held = Replace(target_, "new installer", Equals("new installer"));
+  EXPECT_EQ(held.valid(), planted.takesTheName);
+  if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+  held.Release();
+
+  EXPECT_EQ(ReadText(victim_), "victim bytes");
+  if (planted.takesTheName) {
+    EXPECT_EQ(ReadText(target_), "new installer");
+    EXPECT_TRUE(PlainFileStandsAt(target_.wstring()));
+  } else if (planted.leftAtTheName.empty()) {
+    EXPECT_TRUE(fs::is_directory(target_));
+    EXPECT_EQ(ReadText(target_ / "inside.txt"), "inside");
+  } else {
+    EXPECT_EQ(ReadText(target_), planted.leftAtTheName);
+  }
+  // No fresh file is left behind beside the name.
+  EXPECT_EQ(Names(folder_), (std::set<std::wstring>{L"elsewhere", L"TalvimorasterSetup.exe"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PlantedAtTheName,
+    ::testing::Values(
+        Planted{"Nothing", [](const fs::path&, const fs::path&) {}, true, ""},
+        Planted{"LongerStaleCopy",
+                [](const fs::path& target, const fs::path&) { WriteText(target, std::string(10000, 'x')); }, true, ""},
+        Planted{"HardLinkToAnotherFile",
+                [](const fs::path& target, const fs::path& victim) {
+                  ASSERT_TRUE(CreateHardLinkW(target.c_str(), victim.c_str(), nullptr));
+                },
+                true, ""},
+        Planted{"Folder",
+                [](const fs::path& target, const fs::path&) {
+                  fs::create_directory(target);
+                  WriteText(target / "inside.txt", "inside");
+                },
+                false, ""},
+        Planted{"FileHeldOpenElsewhere", [](const fs::path& target, const fs::path&) { WriteText(target, "old"); },
+                false, "old"}),
+    [](const ::testing::TestParamInfo<Planted>& info) { return std::string(info.param.name); });
+
+TEST_F(HeldFiles, JunctionAtTheNameIsRemovedAndItsTargetKept) {
+  const fs::path target = folder_ / "elsewhere";
+  fs::create_directory(target_);
+  HANDLE folder = CreateFileW(target_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+  // A mount point reparse buffer: substitute name "\??\<target>", print name "<target>".
+  const std::wstring substitute = L"\\??\\" + target.wstring();
+  const std::wstring print = target.wstring();
+  std::vector<std::uint8_t> buffer(16 + (substitute.size() + print.size() + 2) * 2, 0);
+  auto put16 = [&](std::size_t at, std::size_t value) {
+    buffer[at] = static_cast<std::uint8_t>(value);
+    buffer[at + 1] = static_cast<std::uint8_t>(value >> 8);
+  };
+  const std::size_t subBytes = substitute.size() * 2, printBytes = print.size() * 2;
+  const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+  std::memcpy(&buffer[0], &tag, sizeof(tag));
+  put16(4, buffer.size() - 8);
+  put16(8, 0);
+  put16(10, subBytes);
+  put16(12, subBytes + 2);
+  put16(14, printBytes);
+  std::memcpy(&buffer[16], substitute.data(), subBytes);
+  std::memcpy(&buffer[16 + subBytes + 2], print.data(), printBytes);
+  DWORD returned = 0;
+  const BOOL made = DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                    nullptr, 0, &returned, nullptr);
+  const DWORD error = GetLastError();
+  CloseHandle(folder);
+  if (!made) GTEST_SKIP() << "this system cannot make junctions (error " << error << "); Wine 8 cannot";
+
+  HeldFile held = Replace(target_, "new installer", Equals("new installer"));
+  EXPECT_TRUE(held.valid());
+  held.Release();
+  EXPECT_EQ(ReadText(target_), "new installer");
+  EXPECT_EQ(ReadText(victim_), "victim bytes");
+}
+
+TEST_F(HeldFiles, ContentThatDidNotArriveAsWrittenLeavesTheNameAlone) {
+  WriteText(target_, "old");
+  EXPECT_FALSE(Replace(target_, "new installer", Equals("something else")).valid());
+  EXPECT_EQ(ReadText(target_), "old");
+  EXPECT_EQ(Names(folder_), (std::set<std::wstring>{L"elsewhere", L"TalvimorasterSetup.exe"}));
+  // A folder that does not exist gives no writer at all.
+  FileReplacement nowhere((folder_ / "missing" / "x.exe").wstring());
+  EXPECT_EQ(nowhere.handle(), INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(nowhere.Commit(Equals("")).valid());
+}
+
+TEST_F(HeldFiles, WhileHeldNoOneCanWriteDeleteRenameOrReplaceItButItCanBeReadAndStarted) {
+  // The file to hold is a program, so that starting it can be tried too.
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const std::string program = ReadText(self);
+  HeldFile held = Replace(target_, program, Equals(program));
+  ASSERT_TRUE(held.valid());
+
+  const Attempts whileHeld = TryToChange(target_, folder_ / "decoy.exe");
+  EXPECT_FALSE(whileHeld.write);
+  EXPECT_FALSE(whileHeld.deleteOpen);
+  EXPECT_FALSE(whileHeld.deleteFile);
+  EXPECT_FALSE(whileHeld.renameAway);
+  EXPECT_FALSE(whileHeld.replace);
+  EXPECT_EQ(ReadText(target_), program);
+
+  std::wstring commandLine = L"\"" + target_.wstring() + L"\" --gtest_list_tests";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessW(target_.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                             nullptr, &startup, &process));
+  ASSERT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD exitCode = 1;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  EXPECT_EQ(exitCode, 0u);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+
+  // Let go, and the same attempts get through: they would have shown a missing hold.
+  held.Release();
+  const Attempts afterwards = TryToChange(target_, folder_ / "decoy.exe");
+  EXPECT_TRUE(afterwards.write);
+  EXPECT_TRUE(afterwards.replace);
+}
+
+TEST_F(HeldFiles, HoldFileTakesOnlyAPlainFileWithTheRightContent) {
+  WriteText(target_, "installer");
+  EXPECT_FALSE(HoldFile(target_.wstring(), Equals("other")).valid());
+  EXPECT_FALSE(HoldFile((folder_ / "missing.exe").wstring(), Equals("")).valid());
+  EXPECT_FALSE(HoldFile((folder_ / "elsewhere").wstring(), Equals("")).valid());
+  ASSERT_TRUE(CreateHardLinkW((folder_ / "second name.exe").c_str(), target_.c_str(), nullptr));
+  EXPECT_FALSE(HoldFile(target_.wstring(), Equals("installer")).valid()) << "a file with two names";
+  fs::remove(folder_ / "second name.exe");
+  HeldFile held = HoldFile(target_.wstring(), Equals("installer"));
+  EXPECT_TRUE(held.valid());
+  EXPECT_EQ(held.path(), target_.wstring());
+}
+
+TEST_F(HeldFiles, AnotherWriterMayWriteButNotTakeTheName) {
+  HeldFile held = Replace(target_, "", Equals(""));
+  ASSERT_TRUE(held.valid());
+  FileHandle keeper = KeepNameForAnotherWriter(std::move(held));
+  ASSERT_TRUE(keeper.valid());
+  // How a platform routine writes a file by its name (Wine's CopyFile opens it this way).
+  HANDLE writer = CreateFileW(target_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(writer, "data", 4, &written, nullptr);
+  CloseHandle(writer);
+  const Attempts attempts = TryToChange(target_, folder_ / "decoy.exe");
+  EXPECT_FALSE(attempts.deleteFile);
+  EXPECT_FALSE(attempts.renameAway);
+  EXPECT_FALSE(attempts.replace);
+  EXPECT_EQ(ReadText(target_), "data");
+}
+
+TEST_F(HeldFiles, TreeRemovalRemovesLinksAsLinksAndStopsAtWhatItCannotRemove) {
+  const fs::path tree = folder_ / "TalvimorasterSetup.exe.Local";
+  fs::create_directories(tree / "amd64_x" / "deeper");
+  WriteText(tree / "version.dll", "planted");
+  WriteText(tree / "amd64_x" / "deeper" / "comctl32.dll", "planted");
+  ASSERT_TRUE(CreateHardLinkW((tree / "amd64_x" / "victim-link.dll").c_str(), victim_.c_str(), nullptr));
+  EXPECT_TRUE(RemoveTreeWithoutFollowingLinks(tree.wstring()));
+  EXPECT_FALSE(fs::exists(tree));
+  EXPECT_EQ(ReadText(victim_), "victim bytes");
+  EXPECT_TRUE(RemoveTreeWithoutFollowingLinks(tree.wstring())) << "nothing there is already removed";
+
+  fs::create_directories(tree / "sub");
+  WriteText(tree / "sub" / "held.dll", "held");
+  HANDLE other = CreateFileW((tree / "sub" / "held.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(RemoveTreeWithoutFollowingLinks(tree.wstring()));
+  CloseHandle(other);
+  EXPECT_EQ(ReadText(tree / "sub" / "held.dll"), "held");
+  EXPECT_TRUE(ClearNameWithoutFollowingLinks(tree.wstring()));
+  EXPECT_FALSE(fs::exists(tree));
+}
+
+}  // namespace
+}  // namespace isetup

@@ -1,0 +1,38 @@
+# cmake -DOBJDUMP=... -DFILE=prog.exe -DALLOWED=a,b,c -P check_imports.cmake
+cmake_minimum_required(VERSION 3.25)
+# Fails when the ordinary import table of FILE names a DLL that is not in ALLOWED; prints the table's DLLs.
+execute_process(COMMAND ${OBJDUMP} -p ${FILE} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "objdump -p ${FILE} failed (${result})")
+endif()
+
+# Only the ordinary import table is resolved by the loader at start; objdump prints it after this title.
+string(FIND "${dump}" "The Import Tables" start)
+if(start EQUAL -1)
+  message(FATAL_ERROR "no import table in ${FILE}")
+endif()
+string(SUBSTRING "${dump}" ${start} -1 imports)
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" names "${imports}")
+string(REPLACE "," ";" allowed "${ALLOWED}")
+string(TOLOWER "${allowed}" allowed)
+
+set(bad "")
+set(listed "")
+foreach(entry IN LISTS names)
+  string(REGEX REPLACE "^DLL Name: *" "" dll "${entry}")
+  string(STRIP "${dll}" dll)
+  list(APPEND listed ${dll})
+  string(TOLOWER "${dll}" lower)
+  string(REGEX REPLACE "\\.dll$" "" base "${lower}")
+  if(NOT base IN_LIST allowed)
+    list(APPEND bad ${dll})
+  endif()
+endforeach()
+message(STATUS "imported at start: ${listed}")
+if(NOT listed)
+  message(FATAL_ERROR "read no DLL names from the import table of ${FILE}")
+endif()
+if(bad)
+  message(FATAL_ERROR "${FILE} imports ${bad} at start, which Windows would look for beside the program: "
+                      "add them to internetsetup_delay_load (cmake/InternetSetupDelayLoad.cmake)")
+endif()
