@@ -21,6 +21,19 @@ const std::wstring kInfoPath = L"C:\\Temp\\TalvimorasterLastVer.txt";
 constexpr std::uint32_t kSeed = 12345;
 constexpr std::int32_t kSize = 14178100;
 constexpr std::int32_t kChecksum = -123456;
+const UpdateKey kKey = [] {
+  UpdateKey key{};
+  key[0] = 0x42;
+  return key;
+}();
+const Sha256Digest kDigest{0xD1, 0x6E, 0x57};
+const ReplySignature kSignature{0x51, 0x6E};
+
+// The rnd that the worker sends with kSeed.
+std::string RunRnd() {
+  std::uint32_t seed = kSeed;
+  return std::to_string(DrawQueryRandom(seed));
+}
 
 class FakeServices : public WorkerServices {
  public:
@@ -47,6 +60,17 @@ class FakeServices : public WorkerServices {
     EXPECT_EQ(path, kSetupPath);
     Note("checksum");
     return checksum;
+  }
+  // A signature is good only by kKey, as kSignature, over lines 1..5 followed by `signedRnd`.
+  bool VerifyReplySignature(const UpdateKey& key, std::string_view message, const ReplySignature& signature) override {
+    Note("verify");
+    return key == kKey && signature == kSignature &&
+           message == SignedReplyMessage(reply.Authentication.signedLines, signedRnd);
+  }
+  std::optional<Sha256Digest> ComputeDownloadSha256(const std::wstring& path) override {
+    EXPECT_EQ(path, kSetupPath);
+    Note("sha256");
+    return sha256;
   }
   void WriteEmbeddedInstaller(const std::wstring& path) override {
     EXPECT_EQ(path, kSetupPath);
@@ -75,6 +99,8 @@ class FakeServices : public WorkerServices {
   VersionReply reply;
   std::int32_t size = kSize;
   std::int32_t checksum = kChecksum;
+  std::optional<Sha256Digest> sha256 = kDigest;
+  std::string signedRnd = RunRnd();
   std::function<void(const std::wstring&)> onDownload;
   std::vector<std::string> events;
   std::vector<std::wstring> statuses;
@@ -94,11 +120,20 @@ VersionReply Reply(const std::wstring& version) {
   return reply;
 }
 
+VersionReply SignedReply(const std::wstring& version) {
+  VersionReply reply = Reply(version);
+  reply.Authentication.signedLines = "ver=...\r\nsize=...\r\nconsum=...\r\nurl=...\r\nsha256=...\r\n";
+  reply.Authentication.sha256 = kDigest;
+  reply.Authentication.signature = kSignature;
+  return reply;
+}
+
 struct Road {
   const char* name;
   std::function<void(FakeServices&)> arrange;
   std::vector<std::string> events;
   std::vector<std::wstring> statuses;  // after the initial searching text
+  bool keyed = false;                  // built with kKey, the reply signed unless arranged otherwise
 };
 
 const std::wstring kDownloading253 = std::wstring(StatusDownloading) + L" 2.53.0.0";
@@ -114,10 +149,11 @@ TEST_P(DownloadWorkerRoads, StatusTextsFilesAndTheEndOfTheRun) {
   run.AffiliateQuery = L"affid=00000000&affsid=00000000";
   run.StatusText.Set(std::wstring(StatusSearching));
   FakeServices services(run);
-  services.reply = Reply(L"2.53.0.0");
+  services.reply = road.keyed ? SignedReply(L"2.53.0.0") : Reply(L"2.53.0.0");
   road.arrange(services);
   WorkerGate gate;
-  RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000});
+  RunDownloadWorker(run, gate, services,
+                    {kEndpoint, 0x02340000, road.keyed ? std::optional(kKey) : std::nullopt});
 
   EXPECT_EQ(services.events, road.events);
   std::vector<std::wstring> expectedStatuses{std::wstring(StatusSearching)};
@@ -173,7 +209,34 @@ INSTANTIATE_TEST_SUITE_P(
              {kDownloading253, std::wstring(StatusDownloadFailed)}},
         Road{"WrongChecksum", [](FakeServices& s) { s.checksum = kChecksum + 1; },
              Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum"}),
-             {kDownloading253, std::wstring(StatusDownloadFailed)}}),
+             {kDownloading253, std::wstring(StatusDownloadFailed)}},
+        Road{"SignedIsVerified", [](FakeServices&) {},
+             Events({"sleep", "download info", "read reply", "verify", "download setup", "sleep", "size", "checksum",
+                     "sha256"}, true),
+             {kDownloading253, std::wstring(StatusCompleted)}, true},
+        Road{"SignedSameVersion", [](FakeServices& s) { s.reply = SignedReply(L"2.52.0.0"); },
+             Events({"sleep", "download info", "read reply", "verify"}), {std::wstring(StatusLatestInUse)}, true},
+        Road{"SignatureByAnotherKeyOrBroken", [](FakeServices& s) { s.reply.Authentication.signature->at(0) ^= 1; },
+             Events({"sleep", "download info", "read reply", "verify"}), {std::wstring(StatusUndetermined)}, true},
+        Road{"SignedForAnotherRnd", [](FakeServices& s) { s.signedRnd = "1" + RunRnd(); },
+             Events({"sleep", "download info", "read reply", "verify"}), {std::wstring(StatusUndetermined)}, true},
+        Road{"UnsignedReply", [](FakeServices& s) { s.reply = Reply(L"2.53.0.0"); },
+             Events({"sleep", "download info", "read reply"}), {std::wstring(StatusUndetermined)}, true},
+        Road{"SignedButNoDigestLine", [](FakeServices& s) { s.reply.Authentication.sha256.reset(); },
+             Events({"sleep", "download info", "read reply"}), {std::wstring(StatusUndetermined)}, true},
+        Road{"SignedButUnusable", [](FakeServices& s) { s.reply.Usable = false; },
+             Events({"sleep", "download info", "read reply"}), {std::wstring(StatusUndetermined)}, true},
+        Road{"SignedWrongSizeSkipsBothSums", [](FakeServices& s) { s.size = kSize - 1; },
+             Events({"sleep", "download info", "read reply", "verify", "download setup", "sleep", "size"}),
+             {kDownloading253, std::wstring(StatusDownloadFailed)}, true},
+        Road{"SameSizeAndChecksumOtherDigest", [](FakeServices& s) { s.sha256->at(31) ^= 1; },
+             Events({"sleep", "download info", "read reply", "verify", "download setup", "sleep", "size", "checksum",
+                     "sha256"}),
+             {kDownloading253, std::wstring(StatusDownloadFailed)}, true},
+        Road{"DownloadCannotBeHashed", [](FakeServices& s) { s.sha256.reset(); },
+             Events({"sleep", "download info", "read reply", "verify", "download setup", "sleep", "size", "checksum",
+                     "sha256"}),
+             {kDownloading253, std::wstring(StatusDownloadFailed)}, true}),
     [](const ::testing::TestParamInfo<Road>& info) { return std::string(info.param.name); });
 
 TEST(DownloadWorker, UnreadableReplyEndsTheThreadWithoutFinishingTheRun) {
@@ -183,7 +246,7 @@ TEST(DownloadWorker, UnreadableReplyEndsTheThreadWithoutFinishingTheRun) {
   FakeServices services(run);
   services.replyThrows = true;
   WorkerGate gate;
-  EXPECT_THROW(RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000}), IoError);
+  EXPECT_THROW(RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000, std::nullopt}), IoError);
   EXPECT_FALSE(run.State.Finished);
   EXPECT_EQ(services.events, (std::vector<std::string>{"sleep", "download info", "read reply"}));
 }
@@ -199,7 +262,7 @@ TEST(DownloadWorker, StoppedDuringTheDownloadDoesNothingVisibleAfterwards) {
   services.onDownload = [&](const std::wstring& path) {
     if (path == kSetupPath) gate.Revoke();
   };
-  RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000});
+  RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000, std::nullopt});
   EXPECT_EQ(services.events, (std::vector<std::string>{"sleep", "download info", "read reply", "download setup"}));
   EXPECT_EQ(run.StatusText.Get(), kDownloading253);  // not replaced by the failure text
   EXPECT_FALSE(run.State.Finished);
