@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace isetup::e2e {
@@ -68,5 +69,8 @@ class WineSandbox {
 };
 
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
+
+// A UTF-16 text (the program's status texts) in UTF-8, as the probe reports window texts.
+std::string Utf8(std::wstring_view text);
 
 }  // namespace isetup::e2e
