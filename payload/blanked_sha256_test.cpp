@@ -1,17 +1,14 @@
-// The blanked content against the direct model (copy, blank, search the changed copy), its byte sum
-// against ByteSumChecksum, and the digest's independence of the tag values.
+// The blanked content against the direct model (copy, blank, search the changed copy) and its byte
+// sum against ByteSumChecksum; the digest itself is checked by the sha256 command of installer-tags.
 #include "payload/blanked_sha256.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "payload/affiliate_tags.h"
 #include "payload/checksum.h"
 
 namespace isetup {
@@ -77,53 +74,6 @@ TEST(BlankedContent, AgreesWithTheModelAndTheChecksum) {
     for (int i = 0; i < count; ++i) text += pieces[generator() % std::size(pieces)];
     ExpectAgreement(Bytes(text));
   }
-}
-
-// An installer-like content with two well-formed tags (length field, marker, value, zero byte).
-std::vector<std::uint8_t> TaggedContent(std::string_view affid, std::string_view affsid) {
-  std::vector<std::uint8_t> content(5000);
-  std::mt19937 generator(99);
-  for (auto& byte : content) byte = static_cast<std::uint8_t>(generator());
-  const auto place = [&](std::size_t at, std::string_view marker, std::string_view value) {
-    content[at] = static_cast<std::uint8_t>(marker.size() + value.size());
-    content[at + 1] = content[at + 2] = content[at + 3] = 0;
-    std::copy(marker.begin(), marker.end(), content.begin() + static_cast<std::ptrdiff_t>(at + 4));
-    std::copy(value.begin(), value.end(), content.begin() + static_cast<std::ptrdiff_t>(at + 4 + marker.size()));
-    content[at + 4 + marker.size() + value.size()] = 0;
-  };
-  place(1200, kAffidMarker, affid);
-  place(1300, kAffsidMarker, affsid);
-  return content;
-}
-
-TEST(BlankedSha256, OneValueForEveryStampedCopyAndAnotherForOtherBytes) {
-  const auto untagged = BlankedSha256(TaggedContent("00000000", "00000000"));
-  ASSERT_TRUE(untagged.has_value());
-  EXPECT_EQ(BlankedSha256(TaggedContent("Dist0001", "Web-_002")), untagged);
-  auto stamped = TaggedContent("Dist0001", "Web-_002");
-  ASSERT_FALSE(StampAffiliateTags(stamped, "zzzzzzzz", "yyyyyyyy").has_value());
-  EXPECT_EQ(BlankedSha256(stamped), untagged);
-
-  auto other = TaggedContent("00000000", "00000000");
-  other[10] ^= 1;
-  EXPECT_NE(BlankedSha256(other), untagged);
-  // The zero byte after the affsid value lies outside both fields.
-  other = TaggedContent("00000000", "00000000");
-  other[1300 + 4 + 15] = 1;
-  EXPECT_NE(BlankedSha256(other), untagged);
-}
-
-TEST(BlankedSha256, OfAFileIsThatOfItsContentAndNothingForNoFile) {
-  const auto content = TaggedContent("Dist0001", "Web-_002");
-  const auto path = std::filesystem::temp_directory_path() / "blanked_sha256_test.bin";
-  {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
-  }
-  EXPECT_EQ(ComputeDownloadSha256(path), BlankedSha256(content));
-  std::filesystem::remove(path);
-  EXPECT_FALSE(ComputeDownloadSha256(path).has_value());
-  EXPECT_FALSE(ComputeDownloadSha256(std::filesystem::temp_directory_path()).has_value());
 }
 
 }  // namespace

@@ -30,8 +30,7 @@ inline bool NearATag(const std::vector<std::size_t>& markers, std::size_t i) {
 // The forgery number `index` (any number gives one; the same number always the same bytes) of
 // `original`, which must be at least 4 KiB. The kinds take turns:
 //   0: two bytes of different values swapped;
-//   1: one byte raised by d and another lowered by d;
-//   2: a 64-byte run overwritten with foreign code, the difference of the sums taken out of or put back
+//   1: a 64-byte run overwritten with foreign code, the difference of the sums taken out of or put back
 //      into the bytes that follow it.
 inline std::vector<std::uint8_t> ForgedInstaller(std::span<const std::uint8_t> original, std::uint32_t index) {
   std::vector<std::uint8_t> forged(original.begin(), original.end());
@@ -47,22 +46,12 @@ inline std::vector<std::uint8_t> ForgedInstaller(std::span<const std::uint8_t> o
       if (!NearATag(markers, i)) return i;
     }
   };
-  switch (index % 3) {
+  switch (index % 2) {
     case 0:
       for (;;) {
         const std::size_t a = position(), b = position();
         if (forged[a] == forged[b]) continue;
         std::swap(forged[a], forged[b]);
-        return forged;
-      }
-    case 1:
-      for (;;) {
-        const std::size_t up = position(), down = position();
-        const int room = std::min(255 - forged[up], static_cast<int>(forged[down]));
-        if (up == down || room == 0) continue;
-        const int d = 1 + static_cast<int>(next() % static_cast<std::uint32_t>(room));
-        forged[up] = static_cast<std::uint8_t>(forged[up] + d);
-        forged[down] = static_cast<std::uint8_t>(forged[down] - d);
         return forged;
       }
     default:

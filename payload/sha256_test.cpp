@@ -41,12 +41,5 @@ TEST(Sha256Hasher, MatchesTheStandardExamplesInAnyPieces) {
   }
 }
 
-TEST(Sha256Hasher, FinishesOnlyOnce) {
-  Sha256Hasher hasher;
-  hasher.Update(std::span<const std::uint8_t>());
-  EXPECT_TRUE(hasher.Finish().has_value());
-  EXPECT_FALSE(hasher.Finish().has_value());
-}
-
 }  // namespace
 }  // namespace isetup

@@ -36,14 +36,10 @@ TEST(ReadReplyAuthentication, TakesTheSignedBytesAndTheTwoLines) {
       {"NoSigLine", five, five, true, false},
       {"UpperCaseSig", five + "sig=" + std::string(128, 'A'), five, true, false},
       {"ShortSig", five + "sig=" + kSigHex.substr(2), five, true, false},
-      {"BlankAfterSig", five + "sig=" + kSigHex + " \r\n", five, true, false},
-      {"SigKeyInOtherCase", five + "SIG=" + kSigHex, five, true, false},
       {"UpperCaseDigest", kFour + "sha256=" + std::string(64, 'F') + "\r\nsig=" + kSigHex, kFour + "sha256=" + std::string(64, 'F') + "\r\n", false, true},
-      {"DigestWithPrefix", kFour + "sha256=0x" + kDigestHex.substr(2) + "\r\nsig=" + kSigHex, kFour + "sha256=0x" + kDigestHex.substr(2) + "\r\n", false, true},
       {"SigInTheFifthLine", kFour + "sig=" + kSigHex + "\r\nsha256=" + kDigestHex + "\r\n", kFour + "sig=" + kSigHex + "\r\n", false, false},
       {"FourLinesOnly", kFour, "", false, false},
       {"FifthLineWithoutLineEnd", kFour + "sha256=" + kDigestHex, "", false, false},
-      {"Empty", "", "", false, false},
   };
   for (const Case& c : cases) {
     const ReplyAuthentication read = ReadReplyAuthentication(c.reply);
@@ -57,10 +53,6 @@ TEST(ReadReplyAuthentication, TakesTheSignedBytesAndTheTwoLines) {
       EXPECT_EQ(read.signature->at(63), 0x0F) << c.name;
     }
   }
-}
-
-TEST(SignedReplyMessage, IsTheFiveLinesFollowedByTheRnd) {
-  EXPECT_EQ(SignedReplyMessage("a\r\nb\r\nc\r\nd\r\ne\r\n", "4711"), "a\r\nb\r\nc\r\nd\r\ne\r\n4711");
 }
 
 TEST(SignedReply, WhatTheEndpointWritesIsWhatTheProgramReads) {
