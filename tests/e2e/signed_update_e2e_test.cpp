@@ -31,13 +31,6 @@ const fs::path kKeys = UPDATE_TEST_KEY_DIR;
 const fs::path kWindowsBuild = INTERNETSETUP_WINDOWS_BUILD_DIR;
 const std::string kDownloadPath = "/download/TalvimorasterSetup-2.53.0.0.exe";
 
-std::string TestName() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  std::replace(name.begin(), name.end(), '/', '_');
-  return name;
-}
-
 std::string Quoted(const std::string& arg) { return "'" + arg + "'"; }
 
 std::string NextInstaller() {
@@ -101,7 +94,7 @@ class SignedUpdate : public ::testing::TestWithParam<Attack> {
  protected:
   // Runs the signed test build against the endpoint, behind an attacker when any edit is given.
   RunResult Run(const Attack& attack) {
-    WineSandbox sandbox(TestName());
+    WineSandbox sandbox(CurrentTestName());
     sandbox.SetProgram(kWindowsBuild / "InternetSetup-signed-test.exe");
     const int port = Artifacts::EndpointPort();
     const bool attacked = attack.versionQuery || attack.reply || attack.installer;
@@ -176,7 +169,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The program's CNG (installer-tags.exe under Wine runs the same code) and the endpoint's OpenSSL give
 // one digest, for the installer and for copies stamped with other tags.
 TEST(SignedUpdateDigest, CngUnderWineAndOpenSslAgreeOnTheBlankedSha256) {
-  WineSandbox sandbox(TestName());
+  WineSandbox sandbox(CurrentTestName());
   const fs::path prefix = sandbox.TempFolder().parent_path().parent_path().parent_path().parent_path();
   const auto expected = BlankedSha256(ReadBytes(Artifacts::NextInstaller()));
   ASSERT_TRUE(expected.has_value());
