@@ -4,9 +4,9 @@
 
 #include <shellapi.h>
 
-
 #include "base/file_names.h"
 #include "base/tree_removal_win.h"
+#include "payload/blanked_sha256.h"
 #include "payload/checksum.h"
 #include "payload/embedded_installer.h"
 
@@ -46,10 +46,12 @@ void WriteEmbeddedInstallerForLaunch(const std::wstring& path) {
   TheLaunchGuard().Keep(std::move(held));
 }
 
-bool HoldDownloadedInstallerForLaunch(const std::wstring& path, std::int32_t size, std::int32_t checksum) {
-  HeldFile held = HoldFile(path, [size, checksum](std::span<const std::uint8_t> content) {
-    return content.size() == static_cast<std::size_t>(size) &&
-           ByteSumChecksum(content) == checksum;
+bool HoldDownloadedInstallerForLaunch(const std::wstring& path, std::int32_t size, std::int32_t checksum,
+                                      const std::optional<Sha256Digest>& digest) {
+  // The content is checked again as held, so nothing can swap it after the worker's own checks.
+  HeldFile held = HoldFile(path, [size, checksum, &digest](std::span<const std::uint8_t> content) {
+    return content.size() == static_cast<std::size_t>(size) && ByteSumChecksum(content) == checksum &&
+           (!digest || BlankedSha256(content) == digest);
   });
   if (!held.valid()) return false;
   TheLaunchGuard().Keep(std::move(held));

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "base/held_file_win.h"
+#include "payload/sha256.h"
 
 namespace isetup {
 
@@ -37,6 +39,7 @@ void WriteEmbeddedInstallerForLaunch(const std::wstring& path);
 
 // Holds the verified download at `path` for the launch. False when the file there is no longer a
 // plain file of `size` bytes with `checksum` (changed or replaced since it was verified).
-bool HoldDownloadedInstallerForLaunch(const std::wstring& path, std::int32_t size, std::int32_t checksum);
+bool HoldDownloadedInstallerForLaunch(const std::wstring& path, std::int32_t size, std::int32_t checksum,
+                                      const std::optional<Sha256Digest>& digest = std::nullopt);
 
 }  // namespace isetup

@@ -12,10 +12,13 @@
 #include "app/setup_form_win.h"
 #include "app/thread_layer.h"
 #include "build_config.h"
+#include "payload/blanked_sha256.h"
 #include "payload/download_verification.h"
 #include "payload/embedded_installer.h"
 #include "update/download_worker.h"
 #include "update/query_seed.h"
+#include "update/signature_verifier.h"
+#include "update/update_key.h"
 #include "update/url_download.h"
 
 namespace isetup {
@@ -41,8 +44,16 @@ class WorkerServicesWin final : public WorkerServices {
   std::int32_t ComputeDownloadChecksum(const std::wstring& path) override {
     return isetup::ComputeDownloadChecksum(path);
   }
-  bool HoldVerifiedInstaller(const std::wstring& path, std::int32_t size, std::int32_t checksum) override {
-    return HoldDownloadedInstallerForLaunch(path, size, checksum);
+  bool HoldVerifiedInstaller(const std::wstring& path, std::int32_t size, std::int32_t checksum,
+                             const std::optional<Sha256Digest>& digest) override {
+    return HoldDownloadedInstallerForLaunch(path, size, checksum, digest);
+  }
+  bool VerifyReplySignature(const UpdateKey& key, std::string_view message,
+                            const ReplySignature& signature) override {
+    return isetup::VerifyReplySignature(key, message, signature);
+  }
+  std::optional<Sha256Digest> ComputeDownloadSha256(const std::wstring& path) override {
+    return isetup::ComputeDownloadSha256(path);
   }
   void WriteEmbeddedInstaller(const std::wstring& path) override { WriteEmbeddedInstallerForLaunch(path); }
   void CloseSetupWindow() override {
@@ -97,7 +108,7 @@ bool StartDownloadThread(SetupRun& run, SyncCallQueue& sync, TInternetSetupForm&
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     WorkerServicesWin services(run, sync, form);
     const WorkerSettings settings{L"http://" INTERNETSETUP_ENDPOINT_HOST_W L"/version.php",
-                                  INTERNETSETUP_PAYLOAD_VERSION_PACKED};
+                                  INTERNETSETUP_PAYLOAD_VERSION_PACKED, BuiltInUpdateKey()};
     RunDownloadWorker(run, TheWorkerGate(), services, settings);
     if (SUCCEEDED(com)) CoUninitialize();
   });

@@ -6,6 +6,8 @@ set(INTERNETSETUP_PAYLOAD_VERSION "2.52.0.0" CACHE STRING "FileVersion of the em
 set(INTERNETSETUP_VERSION "2.52.0.0" CACHE STRING "FileVersion and ProductVersion of InternetSetup.exe")
 set(INTERNETSETUP_ENDPOINT_HOST "127.0.0.1:18352" CACHE STRING
     "Host[:port] of the version endpoint (http://HOST/version.php)")
+set(INTERNETSETUP_UPDATE_KEY "" CACHE FILEPATH
+    "ECDSA P-256 public key (PEM) that version replies must be signed with (empty: replies are not signed)")
 
 # Splits a dotted version a.b.c.d (each 0..255) into OUT_LIST; stops the configure step otherwise.
 function(internetsetup_parse_version variable out_list)
@@ -33,6 +35,12 @@ endif()
 
 if(INTERNETSETUP_PAYLOAD AND NOT EXISTS "${INTERNETSETUP_PAYLOAD}")
   message(FATAL_ERROR "INTERNETSETUP_PAYLOAD names a file that does not exist: \"${INTERNETSETUP_PAYLOAD}\"")
+endif()
+
+include(InternetSetupUpdateKey)
+if(INTERNETSETUP_UPDATE_KEY)
+  # Checked here so that a bad key stops the configure step of either preset at once.
+  internetsetup_read_update_key("${INTERNETSETUP_UPDATE_KEY}" INTERNETSETUP_UPDATE_KEY_POINT)
 endif()
 
 # Packed form a<<24|b<<16|c<<8|d as eight hexadecimal digits, for the generated header.

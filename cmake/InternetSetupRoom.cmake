@@ -1,9 +1,9 @@
-# internetsetup_room(LIB [DEPS ...] [WIN32_LIBS ...]): the static library of one room of the tree.
+# internetsetup_room(LIB [DEPS ...] [WIN32_LIBS ...] [POSIX_LIBS ...]): the static library of one room of the tree.
 # Portable sources are foo.cpp; Win32 ones foo_win.cpp (cross build only); stand-ins off Windows
 # foo_posix.cpp (native build only). Tests beside them follow the same rule: foo_test.cpp runs on both
 # sides, foo_win_test.cpp under Wine only, foo_posix_test.cpp natively only. main*.cpp belong to programs.
 function(internetsetup_room lib)
-  cmake_parse_arguments(ARG "" "" "DEPS;WIN32_LIBS;TEST_LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;WIN32_LIBS;POSIX_LIBS;TEST_LIBS" ${ARGN})
   file(GLOB all CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   set(sources ${all})
   list(FILTER sources EXCLUDE REGEX "(_test\\.cpp|/main[^/]*\\.cpp)$")
@@ -20,6 +20,9 @@ function(internetsetup_room lib)
   target_link_libraries(${lib} PUBLIC ${ARG_DEPS})
   if(WIN32 AND ARG_WIN32_LIBS)
     target_link_libraries(${lib} PUBLIC ${ARG_WIN32_LIBS})
+  endif()
+  if(NOT WIN32 AND ARG_POSIX_LIBS)
+    target_link_libraries(${lib} PUBLIC ${ARG_POSIX_LIBS})
   endif()
   foreach(test IN LISTS tests)
     get_filename_component(name ${test} NAME_WE)

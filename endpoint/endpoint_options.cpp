@@ -26,6 +26,9 @@ const char* const kEndpointUsage =
     "  --file-name NAME        ... under this download name (default TalvimorasterSetup-VERSION.exe)\n"
     "  --poll-ms N             how often release.txt is looked at (default 1000; 0: only on SIGHUP)\n"
     "  --settle-ms N           files changed less than N ms ago are not loaded yet (default 2000)\n"
+    "Signing:\n"
+    "  --signing-key FILE      ECDSA P-256 private key (PEM, from installer-tags keygen): every reply\n"
+    "                          gets the lines sha256= and sig= after the four, signed for its rnd\n"
     "Network:\n"
     "  --listen ADDR           address to listen on (default 127.0.0.1; 0.0.0.0 or :: for all)\n"
     "  --port N                port (default 18352; 0 picks a free one)\n"
@@ -93,6 +96,7 @@ ParsedOptions ParseEndpointOptions(const std::vector<std::string>& arguments) {
     }
     static const char* const kValued[] = {"--listen",  "--port",         "--public-host",     "--release-dir",
                                           "--installer", "--version",    "--file-name",       "--poll-ms",
+                                          "--signing-key",
                                           "--settle-ms", "--max-connections", "--request-timeout-ms",
                                           "--idle-timeout-ms", "--fault"};
     if (std::find(std::begin(kValued), std::end(kValued), flag) == std::end(kValued)) {
@@ -129,6 +133,9 @@ ParsedOptions ParseEndpointOptions(const std::vector<std::string>& arguments) {
     } else if (flag == "--file-name") {
       if (auto problem = CheckFileName(value)) return fail(*problem);
       options.fileName = value;
+    } else if (flag == "--signing-key") {
+      if (value.empty()) return fail("--signing-key needs a file");
+      options.signingKey = value;
     } else if (flag == "--poll-ms" || flag == "--settle-ms") {
       const auto duration = milliseconds(0);
       if (!duration) return fail(flag + " must be 0..3600000 milliseconds, got \"" + value + "\"");

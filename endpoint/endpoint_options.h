@@ -22,6 +22,7 @@ struct EndpointOptions {
   std::string installerPath;
   std::string versionText;
   std::string fileName;
+  std::string signingKey;  // PEM private key that signs every reply; empty: the four lines alone
   std::chrono::milliseconds poll{1000};
   std::chrono::milliseconds settle{2000};
   ServerLimits limits;

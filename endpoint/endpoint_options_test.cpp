@@ -23,7 +23,7 @@ TEST(EndpointOptions, DefaultsAndEachFlag) {
   const ParsedOptions folder = ParseEndpointOptions(
       {"--release-dir", "/srv/releases", "--listen=0.0.0.0", "--port", "0", "--public-host", "update.example.com",
        "--poll-ms=250", "--settle-ms", "0", "--max-connections", "3", "--request-timeout-ms", "1500",
-       "--idle-timeout-ms=700", "--trust-forwarded-for", "--fault", "version:status=500"});
+       "--idle-timeout-ms=700", "--trust-forwarded-for", "--fault", "version:status=500", "--signing-key", "k.pem"});
   ASSERT_TRUE(folder.options) << folder.error;
   const EndpointOptions& o = *folder.options;
   EXPECT_EQ(o.releaseDir, "/srv/releases");
@@ -37,6 +37,8 @@ TEST(EndpointOptions, DefaultsAndEachFlag) {
   EXPECT_EQ(o.limits.idleTimeout, milliseconds(700));
   EXPECT_TRUE(o.trustForwardedFor);
   EXPECT_EQ(o.faults.at(Stage::Version).status, 500);
+  EXPECT_EQ(o.signingKey, "k.pem");
+  EXPECT_EQ(single.options->signingKey, "");
 
   EXPECT_TRUE(ParseEndpointOptions({"--release-dir", "x", "--help"}).help);
   EXPECT_TRUE(ParseEndpointOptions({"-h"}).help);
@@ -55,6 +57,7 @@ TEST(EndpointOptions, RefusalsSayWhy) {
       {{"--release-dir", "d", "--file-name", "x.exe"}, "drop"},
       {{"--release-dir"}, "--release-dir needs a value"},
       {{"--release-dir="}, "needs a folder"},
+      {{"--release-dir", "d", "--signing-key="}, "--signing-key needs a file"},
       {{"--release-dir", "d", "--port", "65536"}, "--port must be"},
       {{"--release-dir", "d", "--port", "-1"}, "--port must be"},
       {{"--release-dir", "d", "--port", "80x"}, "--port must be"},

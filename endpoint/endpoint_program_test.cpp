@@ -176,6 +176,28 @@ TEST_F(EndpointProgramTest, ServesTheReplyAndTheStampedInstallerAndStopsOnSigter
   EXPECT_EQ(program.Wait(), 0);
 }
 
+TEST_F(EndpointProgramTest, ASigningKeySignsTheRepliesAndOneThatCannotBeLoadedStopsTheStart) {
+  const std::string keys = UPDATE_TEST_KEY_DIR;
+  {
+    Program program(Arguments({"--signing-key", keys + "/update-test-key.private.pem"}));
+    const int port = StartProgram(program);
+    ASSERT_GT(port, 0);
+    httplib::Client client("127.0.0.1", port);
+    const auto reply = client.Get("/version.php?ISetupVer=02340000&&rnd=42");
+    ASSERT_TRUE(reply);
+    // The signature itself is checked against the server in reply_signer_test.
+    EXPECT_TRUE(std::regex_search(reply->body, std::regex("\r\nsha256=[0-9a-f]{64}\r\nsig=[0-9a-f]{128}\r\n$")))
+        << reply->body;
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait(), 0);
+  }
+  Program refused(Arguments({"--signing-key", keys + "/update-test-key.public.pem"}));
+  ASSERT_TRUE(refused.spawned());
+  EXPECT_EQ(refused.Wait(), 1);
+  EXPECT_NE(refused.ReadErrors().find("update-test-key.public.pem is not an unencrypted PEM private key"),
+            std::string::npos);
+}
+
 TEST_F(EndpointProgramTest, FaultFlagsReachTheServerAndSigintStopsAHang) {
   Program program(Arguments({"--fault", "version:status=500", "--fault=installer:hang", "--public-host",
                              "downloads.example.com:8080"}));

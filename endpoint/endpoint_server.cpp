@@ -21,6 +21,7 @@
 #include "endpoint/connection_socket.h"
 #include "endpoint/http_response.h"
 #include "payload/affiliate_tags.h"
+#include "payload/blanked_sha256.h"
 #include "payload/checksum.h"
 #include "update/version.h"
 
@@ -31,6 +32,7 @@ struct Server::ServedRelease {
   std::string downloadPath;
   std::shared_ptr<const std::vector<std::uint8_t>> installer;  // untagged, shared by every download
   std::int32_t checksum = 0;  // blind to the tag values, so it holds for every stamped copy too
+  std::optional<Sha256Digest> sha256;  // likewise; std::nullopt only when hashing failed
   // Where each tag's 8 value bytes lie, when the tag is well formed and can be stamped.
   std::optional<std::size_t> affidValue;
   std::optional<std::size_t> affsidValue;
@@ -222,6 +224,7 @@ void Server::SetRelease(Release release) {
   served->versionText = std::move(release.versionText);
   served->installer = std::make_shared<const std::vector<std::uint8_t>>(std::move(release.installer));
   served->checksum = ByteSumChecksum(*served->installer);
+  served->sha256 = BlankedSha256(*served->installer);
   const AffiliateTags tags = FindAffiliateTags(*served->installer);
   served->affidValue = StampableValue(*served->installer, tags.affid, kAffidMarker);
   served->affsidValue = StampableValue(*served->installer, tags.affsid, kAffsidMarker);
@@ -258,6 +261,16 @@ std::string Server::PublicHost() const {
 void Server::SetTrustForwardedFor(bool trust) {
   std::lock_guard lock(mutex_);
   trustForwardedFor_ = trust;
+}
+
+void Server::SetReplySigner(std::shared_ptr<const ReplySigner> signer) {
+  std::lock_guard lock(mutex_);
+  signer_ = std::move(signer);
+}
+
+std::shared_ptr<const ReplySigner> Server::ReplySignerInUse() const {
+  std::lock_guard lock(mutex_);
+  return signer_;
 }
 
 void Server::SetFault(Stage stage, StageFault fault) {
@@ -511,6 +524,16 @@ bool Server::Answer(Connection& connection, const HttpRequest& request, bool las
               "size=" + std::to_string(size) + "\r\n" +                              //
               "consum=" + std::to_string(checksum) + "\r\n" +                        //
               "url=" + PublicHost() + release->downloadPath + "\r\n";
+      if (const auto signer = ReplySignerInUse()) {
+        // The reply holds for this request's rnd alone (CheckQuery made sure there is one).
+        std::optional<std::string> signedReply;
+        if (release->sha256) signedReply = SignVersionReply(*signer, reply, *release->sha256, *request.Param("rnd"));
+        if (!signedReply) {
+          Refuse(connection, 500, "the reply cannot be signed", exchange, {}, headOnly, last);
+          return !last;
+        }
+        reply = std::move(*signedReply);
+      }
     }
     head.contentType = "text/plain";
     head.extra.emplace_back("Cache-Control", "no-store");

@@ -20,6 +20,7 @@
 
 #include "endpoint/http_request.h"
 #include "endpoint/http_response.h"
+#include "endpoint/reply_signer.h"
 
 namespace isetup::endpoint {
 
@@ -113,6 +114,9 @@ class Server {
   std::string PublicHost() const;
   // Whether the log names the client from the last X-Forwarded-For entry (behind a proxy that sets it).
   void SetTrustForwardedFor(bool trust);
+  // Signs every version reply from now on (the sha256 and sig lines after the four); null: the
+  // four lines alone, as without a signing key. A fault's replacement body is sent unsigned.
+  void SetReplySigner(std::shared_ptr<const ReplySigner> signer);
   void SetFault(Stage stage, StageFault fault);
   void ClearFaults();
   // Shortens the bound of every hang (never beyond kMaxHang).
@@ -152,6 +156,7 @@ class Server {
   void Log(const Connection& connection, const HttpRequest* request, const Exchange& exchange);
   std::shared_ptr<const Catalog> CurrentCatalog() const;
   StageFault FaultOf(Stage stage) const;
+  std::shared_ptr<const ReplySigner> ReplySignerInUse() const;
   bool Stopping() const;
   // Waits until Stop or `deadline`; true when the server is stopping.
   bool WaitUntilStopping(std::chrono::steady_clock::time_point deadline) const;
@@ -168,6 +173,7 @@ class Server {
   std::string boundHost_;
   bool trustForwardedFor_ = false;
   std::map<Stage, StageFault> faults_;
+  std::shared_ptr<const ReplySigner> signer_;
   std::chrono::milliseconds hangLimit_ = kMaxHang;
   std::vector<RequestRecord> requests_;
   bool stopping_ = false;

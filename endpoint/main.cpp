@@ -14,6 +14,7 @@
 #include "endpoint/endpoint_server.h"
 #include "endpoint/fault_flags.h"
 #include "endpoint/release_folder.h"
+#include "endpoint/reply_signer.h"
 #include "payload/affiliate_tags.h"
 
 namespace {
@@ -75,6 +76,15 @@ int main(int argc, char** argv) {
     release = Release{options.versionText, std::move(*installer), options.fileName};
     if (auto problem = CheckRelease(release)) UsageError(*problem);
   }
+  std::shared_ptr<const ReplySigner> signer;
+  if (!options.signingKey.empty()) {
+    ReplySigner::Loaded loaded = ReplySigner::Load(options.signingKey);
+    if (!loaded.signer) {
+      Say(loaded.error);
+      return 1;
+    }
+    signer = std::move(loaded.signer);
+  }
   WarnAboutTags(release.installer);
   const std::string summary = release.versionText + " (" + ReleaseFileName(release) + ", " +
                               std::to_string(release.installer.size()) + " bytes)";
@@ -88,6 +98,7 @@ int main(int argc, char** argv) {
 
   Server server(std::move(release), options.publicHost, options.limits);
   server.SetTrustForwardedFor(options.trustForwardedFor);
+  server.SetReplySigner(signer);
   for (const auto& [stage, fault] : options.faults) server.SetFault(stage, fault);
   const int port = server.Start(options.address, options.port);
   if (port < 0) {
@@ -97,7 +108,7 @@ int main(int argc, char** argv) {
   const bool ipv6 = options.address.find(':') != std::string::npos;
   std::printf("listening on %s%s%s:%d\n", ipv6 ? "[" : "", options.address.c_str(), ipv6 ? "]" : "", port);
   std::fflush(stdout);
-  Say("serving release " + summary);
+  Say("serving release " + summary + (signer ? ", replies signed with " + options.signingKey : ""));
 
   std::unique_ptr<ReleaseWatcher> watcher;
   if (!options.releaseDir.empty()) {

@@ -31,7 +31,7 @@ class Worker {
       return false;
     }
     const VersionReply reply = services_.ReadVersionReply(run_.VersionInfoPath);
-    if (!reply.Usable) {
+    if (!reply.Usable || (settings.updateKey && !IsSignedForThisRun(reply, *settings.updateKey, query))) {
       SetStatus(std::wstring(StatusUndetermined));
       return false;
     }
@@ -48,7 +48,9 @@ class Worker {
     services_.Sleep(kWorkerPauseMs);
     if (services_.QueryFileSize(setupPath) != reply.Size ||
         services_.ComputeDownloadChecksum(setupPath) != reply.Checksum ||
-        !services_.HoldVerifiedInstaller(setupPath, reply.Size, reply.Checksum)) {
+        (settings.updateKey && !HasTheSignedDigest(setupPath, reply)) ||
+        !services_.HoldVerifiedInstaller(setupPath, reply.Size, reply.Checksum,
+                                         settings.updateKey ? reply.Authentication.sha256 : std::nullopt)) {
       SetStatus(std::wstring(StatusDownloadFailed));
       return false;
     }
@@ -57,6 +59,19 @@ class Worker {
   }
 
  private:
+  // Lines 1..5 signed by `key` together with the rnd that this run sent.
+  bool IsSignedForThisRun(const VersionReply& reply, const UpdateKey& key, const std::wstring& query) {
+    const ReplyAuthentication& signedPart = reply.Authentication;
+    if (signedPart.signedLines.empty() || !signedPart.sha256 || !signedPart.signature) return false;
+    return services_.VerifyReplySignature(key, SignedReplyMessage(signedPart.signedLines, QueryRandomText(query)),
+                                          *signedPart.signature);
+  }
+
+  bool HasTheSignedDigest(const std::wstring& setupPath, const VersionReply& reply) {
+    const auto digest = services_.ComputeDownloadSha256(setupPath);
+    return digest && reply.Authentication.sha256 && *digest == *reply.Authentication.sha256;
+  }
+
   SetupRun& run_;
   WorkerGate& gate_;
   WorkerServices& services_;

@@ -3,9 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/run_state.h"
+#include "payload/sha256.h"
+#include "update/reply_signature.h"
+#include "update/update_key.h"
 #include "update/version.h"
 #include "update/version_reply.h"
 
@@ -21,7 +26,14 @@ class WorkerServices {
   virtual std::int32_t ComputeDownloadChecksum(const std::wstring& path) = 0;  // may throw IoError
   // Keeps the verified installer at `path` unchanged until it is launched; false when the file there is
   // no longer of `size` bytes with `checksum` (someone changed it after the checks).
-  virtual bool HoldVerifiedInstaller(const std::wstring& path, std::int32_t size, std::int32_t checksum) = 0;
+  // With an update key, `digest` is the signed blanked SHA-256 the held content must also have.
+  virtual bool HoldVerifiedInstaller(const std::wstring& path, std::int32_t size, std::int32_t checksum,
+                                     const std::optional<Sha256Digest>& digest) = 0;
+  // Only with an update key: the reply's signature, and the download's blanked SHA-256 (std::nullopt
+  // when the file cannot be read or hashed).
+  virtual bool VerifyReplySignature(const UpdateKey& key, std::string_view message,
+                                    const ReplySignature& signature) = 0;
+  virtual std::optional<Sha256Digest> ComputeDownloadSha256(const std::wstring& path) = 0;
   virtual void WriteEmbeddedInstaller(const std::wstring& path) = 0;
   virtual void CloseSetupWindow() = 0;  // on the window thread, waited for
   virtual void Sleep(int milliseconds) = 0;
@@ -31,6 +43,10 @@ class WorkerServices {
 struct WorkerSettings {
   std::wstring versionEndpoint;  // "http://" + host + "/version.php"
   PackedVersion embeddedInstallerVersion = 0;
+  // With a key, a reply counts only when signed by it for this run's rnd (else it is not usable), and
+  // a download only when its blanked SHA-256 is the signed one (else it failed). Without, neither
+  // line is looked at.
+  std::optional<UpdateKey> updateKey;
 };
 
 inline constexpr int kWorkerPauseMs = 1000;

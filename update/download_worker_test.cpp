@@ -26,6 +26,19 @@ const std::wstring kInfoPath = L"C:\\Temp\\TalvimorasterLastVer.txt";
 constexpr std::uint32_t kSeed = 12345;
 constexpr std::int32_t kSize = 14178100;
 constexpr std::int32_t kChecksum = -123456;
+const UpdateKey kKey = [] {
+  UpdateKey key{};
+  key[0] = 0x42;
+  return key;
+}();
+const Sha256Digest kDigest{0xD1, 0x6E, 0x57};
+const ReplySignature kSignature{0x51, 0x6E};
+
+// The rnd that the worker sends with kSeed.
+std::string RunRnd() {
+  std::uint32_t seed = kSeed;
+  return std::to_string(DrawQueryRandom(seed));
+}
 
 class FakeServices : public WorkerServices {
  public:
@@ -53,12 +66,28 @@ class FakeServices : public WorkerServices {
     Note("checksum");
     return checksum;
   }
-  bool HoldVerifiedInstaller(const std::wstring& path, std::int32_t heldSize, std::int32_t heldChecksum) override {
+  bool HoldVerifiedInstaller(const std::wstring& path, std::int32_t heldSize, std::int32_t heldChecksum,
+                             const std::optional<Sha256Digest>& digest) override {
     EXPECT_EQ(path, kSetupPath);
     EXPECT_EQ(heldSize, reply.Size);
     EXPECT_EQ(heldChecksum, reply.Checksum);
-    Note("hold");
+    // With a key the hold checks the signed digest again; without one there is none to check.
+    if (digest) {
+      EXPECT_EQ(digest, reply.Authentication.sha256);
+    }
+    Note(digest ? "hold signed" : "hold");
     return holdOk;
+  }
+  // A signature is good only by kKey, as kSignature, over lines 1..5 followed by `signedRnd`.
+  bool VerifyReplySignature(const UpdateKey& key, std::string_view message, const ReplySignature& signature) override {
+    Note("verify");
+    return key == kKey && signature == kSignature &&
+           message == SignedReplyMessage(reply.Authentication.signedLines, signedRnd);
+  }
+  std::optional<Sha256Digest> ComputeDownloadSha256(const std::wstring& path) override {
+    EXPECT_EQ(path, kSetupPath);
+    Note("sha256");
+    return sha256;
   }
   void WriteEmbeddedInstaller(const std::wstring& path) override {
     EXPECT_EQ(path, kSetupPath);
@@ -88,6 +117,8 @@ class FakeServices : public WorkerServices {
   VersionReply reply;
   std::int32_t size = kSize;
   std::int32_t checksum = kChecksum;
+  std::optional<Sha256Digest> sha256 = kDigest;
+  std::string signedRnd = RunRnd();
   std::function<void(const std::wstring&)> onDownload;
   std::vector<std::string> events;
   std::vector<std::wstring> statuses;
@@ -107,11 +138,20 @@ VersionReply Reply(const std::wstring& version) {
   return reply;
 }
 
+VersionReply SignedReply(const std::wstring& version) {
+  VersionReply reply = Reply(version);
+  reply.Authentication.signedLines = "ver=...\r\nsize=...\r\nconsum=...\r\nurl=...\r\nsha256=...\r\n";
+  reply.Authentication.sha256 = kDigest;
+  reply.Authentication.signature = kSignature;
+  return reply;
+}
+
 struct Road {
   const char* name;
   std::function<void(FakeServices&)> arrange;
   std::vector<std::string> events;
   std::vector<std::wstring> statuses;  // after the initial searching text
+  bool keyed = false;                  // built with kKey, the reply signed unless arranged otherwise
 };
 
 const std::wstring kDownloading253 = std::wstring(StatusDownloading) + L" 2.53.0.0";
@@ -127,10 +167,11 @@ TEST_P(DownloadWorkerRoads, StatusTextsFilesAndTheEndOfTheRun) {
   run.AffiliateQuery = L"affid=00000000&affsid=00000000";
   run.StatusText.Set(std::wstring(StatusSearching));
   FakeServices services(run);
-  services.reply = Reply(L"2.53.0.0");
+  services.reply = road.keyed ? SignedReply(L"2.53.0.0") : Reply(L"2.53.0.0");
   road.arrange(services);
   WorkerGate gate;
-  RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000});
+  RunDownloadWorker(run, gate, services,
+                    {kEndpoint, 0x02340000, road.keyed ? std::optional(kKey) : std::nullopt});
 
   EXPECT_EQ(services.events, road.events);
   std::vector<std::wstring> expectedStatuses{std::wstring(StatusSearching)};
@@ -192,7 +233,27 @@ INSTANTIATE_TEST_SUITE_P(
         // Changed between the checks and the hold: the embedded installer replaces it.
         Road{"ChangedBeforeItCouldBeHeld", [](FakeServices& s) { s.holdOk = false; },
              Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum", "hold"}),
-             {kDownloading253, std::wstring(StatusDownloadFailed)}}),
+             {kDownloading253, std::wstring(StatusDownloadFailed)}},
+        Road{"SignedIsVerified", [](FakeServices&) {},
+             Events({"sleep", "download info", "read reply", "verify", "download setup", "sleep", "size", "checksum",
+                     "sha256", "hold signed"}, true),
+             {kDownloading253, std::wstring(StatusCompleted)}, true},
+        Road{"SignedSameVersion", [](FakeServices& s) { s.reply = SignedReply(L"2.52.0.0"); },
+             Events({"sleep", "download info", "read reply", "verify"}), {std::wstring(StatusLatestInUse)}, true},
+        Road{"SignatureByAnotherKeyOrBroken", [](FakeServices& s) { s.reply.Authentication.signature->at(0) ^= 1; },
+             Events({"sleep", "download info", "read reply", "verify"}), {std::wstring(StatusUndetermined)}, true},
+        Road{"SignedForAnotherRnd", [](FakeServices& s) { s.signedRnd = "1" + RunRnd(); },
+             Events({"sleep", "download info", "read reply", "verify"}), {std::wstring(StatusUndetermined)}, true},
+        Road{"UnsignedReply", [](FakeServices& s) { s.reply = Reply(L"2.53.0.0"); },
+             Events({"sleep", "download info", "read reply"}), {std::wstring(StatusUndetermined)}, true},
+        Road{"SameSizeAndChecksumOtherDigest", [](FakeServices& s) { s.sha256->at(31) ^= 1; },
+             Events({"sleep", "download info", "read reply", "verify", "download setup", "sleep", "size", "checksum",
+                     "sha256"}),
+             {kDownloading253, std::wstring(StatusDownloadFailed)}, true},
+        Road{"DownloadCannotBeHashed", [](FakeServices& s) { s.sha256.reset(); },
+             Events({"sleep", "download info", "read reply", "verify", "download setup", "sleep", "size", "checksum",
+                     "sha256"}),
+             {kDownloading253, std::wstring(StatusDownloadFailed)}, true}),
     [](const ::testing::TestParamInfo<Road>& info) { return std::string(info.param.name); });
 
 TEST(DownloadWorker, UnreadableReplyEndsTheThreadWithoutFinishingTheRun) {
@@ -202,7 +263,7 @@ TEST(DownloadWorker, UnreadableReplyEndsTheThreadWithoutFinishingTheRun) {
   FakeServices services(run);
   services.replyThrows = true;
   WorkerGate gate;
-  EXPECT_THROW(RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000}), IoError);
+  EXPECT_THROW(RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000, std::nullopt}), IoError);
   EXPECT_FALSE(run.State.Finished);
   EXPECT_EQ(services.events, (std::vector<std::string>{"sleep", "download info", "read reply"}));
 }
@@ -218,7 +279,7 @@ TEST(DownloadWorker, StoppedDuringTheDownloadDoesNothingVisibleAfterwards) {
   services.onDownload = [&](const std::wstring& path) {
     if (path == kSetupPath) gate.Revoke();
   };
-  RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000});
+  RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000, std::nullopt});
   EXPECT_EQ(services.events, (std::vector<std::string>{"sleep", "download info", "read reply", "download setup"}));
   EXPECT_EQ(run.StatusText.Get(), kDownloading253);  // not replaced by the failure text
   EXPECT_FALSE(run.State.Finished);
@@ -263,7 +324,7 @@ TEST(DownloadWorker, OnItsOwnThreadClosesThroughTheWindowThread) {
 
   std::promise<void> workerDone;
   BackgroundThread worker([&] {
-    RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000});
+    RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000, std::nullopt});
     workerDone.set_value();
   });
   auto monitor = std::async(std::launch::async, [&] {

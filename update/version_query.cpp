@@ -21,4 +21,12 @@ std::wstring BuildVersionQuery(std::wstring_view ownVersionText, std::wstring_vi
   return query;
 }
 
+std::string QueryRandomText(std::wstring_view query) {
+  constexpr std::wstring_view kKey = L"&rnd=";
+  const std::size_t at = query.rfind(kKey);
+  if (at == std::wstring_view::npos) return {};
+  const std::wstring_view digits = query.substr(at + kKey.size());
+  return std::string(digits.begin(), digits.end());  // ASCII digits only
+}
+
 }  // namespace isetup

@@ -15,4 +15,7 @@ std::uint32_t DrawQueryRandom(std::uint32_t& seed);
 std::wstring BuildVersionQuery(std::wstring_view ownVersionText, std::wstring_view affiliateQuery,
                                std::uint32_t seed);
 
+// The rnd value of a query that BuildVersionQuery made: the digits after its last "&rnd=", as sent.
+std::string QueryRandomText(std::wstring_view query);
+
 }  // namespace isetup

@@ -39,5 +39,12 @@ TEST(BuildVersionQuery, JoinsThePartsInOrder) {
   EXPECT_EQ(BuildVersionQuery(L"2.52.0.0", L"", 77), BuildVersionQuery(L"2.52.0.0", L"", 77));
 }
 
+TEST(QueryRandomText, IsTheNumberSentLastEvenWhenATagLooksLikeIt) {
+  std::uint32_t seed = 77;
+  const std::string rnd = std::to_string(DrawQueryRandom(seed));
+  EXPECT_EQ(QueryRandomText(BuildVersionQuery(L"2.52.0.0", L"affid=&rnd=123&affsid=00000000", 77)), rnd);
+  EXPECT_EQ(QueryRandomText(BuildVersionQuery(L"", L"", 77)), rnd);
+}
+
 }  // namespace
 }  // namespace isetup

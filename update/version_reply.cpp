@@ -58,6 +58,7 @@ VersionReply ParseVersionReply(std::string_view bytes) {
   } else {
     reply.Usable = false;
   }
+  reply.Authentication = ReadReplyAuthentication(bytes);
   return reply;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "update/reply_signature.h"
 #include "update/version.h"
 
 namespace isetup {
@@ -16,10 +17,13 @@ struct VersionReply {
   std::int32_t Checksum = 0;  // a 32-bit pattern, compared bit for bit
   std::wstring Url;
   bool Usable = true;
+  // Lines 5 and 6, looked at only by a program built with an update key.
+  ReplyAuthentication Authentication;
 };
 
 // Judges the raw bytes of a reply file: lines end at LF or CR LF, a lone CR is dropped, missing lines
-// read as empty, all four lines are always judged; each line is decoded with DecodeAnsi.
+// read as empty, all four lines are always judged; each line is decoded with DecodeAnsi. The lines
+// after the fourth never change the verdict; the two that authenticate a reply are kept aside.
 VersionReply ParseVersionReply(std::string_view bytes);
 
 // Reads the file at `path` and judges it; throws IoError when it cannot be opened, read or closed.

@@ -3,12 +3,14 @@
 #include "tests/e2e/wine_sandbox.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -249,6 +251,29 @@ RunResult WineSandbox::Run(const RunOptions& options) {
 std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::string CurrentTestName() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(info->test_suite_name()) + "." + info->name();
+  std::replace(name.begin(), name.end(), '/', '_');
+  return name;
+}
+
+std::string Utf8(std::wstring_view text) {
+  std::string out;
+  for (const wchar_t unit : text) {
+    const auto c = static_cast<char32_t>(unit);  // the status texts lie in the Basic Multilingual Plane
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+    } else {
+      out += {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+              static_cast<char>(0x80 | (c & 0x3F))};
+    }
+  }
+  return out;
 }
 
 }  // namespace isetup::e2e

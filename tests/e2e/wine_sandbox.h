@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace isetup::e2e {
@@ -70,5 +71,11 @@ class WineSandbox {
 };
 
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
+
+// The running test's "Suite.Name" with "/" made "_": a sandbox name of its own.
+std::string CurrentTestName();
+
+// A UTF-16 text (the program's status texts) in UTF-8, as the probe reports window texts.
+std::string Utf8(std::wstring_view text);
 
 }  // namespace isetup::e2e

@@ -1,4 +1,4 @@
-// The commands of installer-tags and their command line: show, stamp, checksum, reply.
+// The commands of installer-tags and their command line: show, stamp, checksum, sha256, reply, keygen.
 #include "tools/installer_tags/installer_tags.h"
 
 #include <algorithm>
@@ -10,11 +10,15 @@
 
 #include "base/atomic_file.h"
 #include "base/file_contents.h"
+#include "base/lower_hex.h"
 #include "base/utf8_path.h"
 #include "payload/affiliate_tags.h"
+#include "payload/blanked_sha256.h"
 #include "payload/checksum.h"
 #include "payload/pe_resources.h"
 #include "payload/tag_target.h"
+#include "tools/installer_tags/key_files.h"
+#include "update/reply_signature.h"
 #include "update/version_reply_format.h"
 #include "update/version_resource.h"
 
@@ -35,7 +39,9 @@ constexpr std::string_view kToolHelp =
     "  stamp FILE [--affid X] [--affsid Y] [--output OUT]\n"
     "                                               writes new tag values\n"
     "  checksum FILE                                the size and the byte-sum checksum\n"
+    "  sha256 FILE                                  the SHA-256 line of a signed version reply\n"
     "  reply FILE --url HOST/PATH [--version V]     the four lines of the version reply\n"
+    "  keygen NAME                                  a new update key pair, NAME.private.pem and NAME.public.pem\n"
     "\n"
     "'installer-tags COMMAND --help' tells more about a command.\n"
     "Exit status: 0 done; 1 refused or failed (the message names the file and the reason); 2 bad usage.\n";
@@ -69,6 +75,23 @@ constexpr std::string_view kChecksumHelp =
     "Prints the size of FILE in bytes and its byte-sum checksum, as the \"size=\" and \"consum=\" lines of\n"
     "the version reply: the sum of all bytes modulo 2^32, with the fields after the first \"affid=\" and\n"
     "\"affsid=\" blanked, as a signed 32-bit decimal. The tag values do not change it.\n";
+
+constexpr std::string_view kSha256Help =
+    "Usage: installer-tags sha256 FILE\n"
+    "\n"
+    "Prints the \"sha256=\" line that a signed version reply carries for FILE: the SHA-256 of its bytes\n"
+    "with the same two tag fields blanked as for the checksum, in 64 lower-case hexadecimal digits. The\n"
+    "tag values do not change it, so one value serves every stamped copy.\n";
+
+constexpr std::string_view kKeygenHelp =
+    "Usage: installer-tags keygen NAME\n"
+    "\n"
+    "Makes a new ECDSA P-256 update key pair:\n"
+    "  NAME.private.pem  the signing key (PEM PKCS#8, unencrypted, readable by its owner only): for\n"
+    "                    internetsetup-endpoint --signing-key; keep it on the endpoint host alone\n"
+    "  NAME.public.pem   the public key (PEM SubjectPublicKeyInfo): configure the program's build with\n"
+    "                    -DINTERNETSETUP_UPDATE_KEY=NAME.public.pem\n"
+    "Existing files are never overwritten. Only the Linux build makes keys (it uses OpenSSL).\n";
 
 constexpr std::string_view kReplyHelp =
     "Usage: installer-tags reply FILE --url HOST/PATH [--version V]\n"
@@ -276,6 +299,24 @@ int Checksum(const Arguments& args, Streams& io) {
   return kExitSuccess;
 }
 
+int Sha256(const Arguments& args, Streams& io) {
+  const FileContents contents = ReadFileContents(PathFromUtf8(args.file), kMaxFileSize);
+  if (!contents.problem.empty()) return Failed(args.file, contents.problem, io.err);
+  const auto digest = BlankedSha256(contents.bytes);
+  if (!digest) return Failed(args.file, "the system's SHA-256 failed", io.err);
+  io.out << kSha256Key << LowerHex(*digest) << "\n";
+  return kExitSuccess;
+}
+
+int Keygen(const Arguments& args, Streams& io) {
+  const std::string privatePath = args.file + ".private.pem";
+  const std::string publicPath = args.file + ".public.pem";
+  if (auto problem = WriteKeyPair(privatePath, publicPath)) return Failed(args.file, "no key: " + *problem, io.err);
+  io.out << privatePath << ": private key, for internetsetup-endpoint --signing-key (keep it secret)\n"
+         << publicPath << ": public key, for -DINTERNETSETUP_UPDATE_KEY=" << publicPath << "\n";
+  return kExitSuccess;
+}
+
 int Reply(const Arguments& args, Streams& io) {
   const auto url = args.Option("url");
   if (!url) return UsageError("reply", "--url HOST/PATH is missing", io.err);
@@ -311,7 +352,9 @@ const Command kCommands[] = {
     {"show", kShowHelp, {}, Show},
     {"stamp", kStampHelp, {"affid", "affsid", "output"}, Stamp},
     {"checksum", kChecksumHelp, {}, Checksum},
+    {"sha256", kSha256Help, {}, Sha256},
     {"reply", kReplyHelp, {"url", "version"}, Reply},
+    {"keygen", kKeygenHelp, {}, Keygen},
 };
 
 bool IsHelp(std::string_view arg) { return arg == "--help" || arg == "-h"; }

@@ -10,6 +10,9 @@
 #include <fstream>
 #include <iterator>
 
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
 #include "payload/affiliate_tags.h"
 #include "payload/pe_test_image.h"
 
@@ -121,6 +124,49 @@ TEST_F(InstallerTagsProgram, StampsInPlaceKeepingThePermissions) {
 
   const Outcome shown = Start({"show", file.string()});
   EXPECT_NE(shown.out.find("\naffid   Dist0001  at byte "), std::string::npos) << shown.out;
+}
+
+// The pair belongs together, the private half is its owner's alone, and the build's key reader takes
+// the public half to the same point as OpenSSL does.
+TEST_F(InstallerTagsProgram, KeygenWritesAPairThatTheBuildReadsAndNeverOverwrites) {
+  const std::string name = (folder_ / "work" / "vendor").string();
+  const Outcome made = Start({"keygen", name});
+  ASSERT_EQ(made.status, 0) << made.err;
+  struct stat info {};
+  ASSERT_EQ(stat((name + ".private.pem").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+  std::FILE* file = std::fopen((name + ".private.pem").c_str(), "rb");
+  ASSERT_TRUE(file);
+  EVP_PKEY* privateKey = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
+  std::fclose(file);
+  file = std::fopen((name + ".public.pem").c_str(), "rb");
+  ASSERT_TRUE(file);
+  EVP_PKEY* publicKey = PEM_read_PUBKEY(file, nullptr, nullptr, nullptr);
+  std::fclose(file);
+  ASSERT_TRUE(privateKey && publicKey);
+  EXPECT_EQ(EVP_PKEY_eq(privateKey, publicKey), 1);
+  unsigned char point[65];
+  std::size_t length = 0;
+  ASSERT_EQ(EVP_PKEY_get_octet_string_param(publicKey, "pub", point, sizeof point, &length), 1);
+  ASSERT_EQ(length, 65u);
+  EVP_PKEY_free(privateKey);
+  EVP_PKEY_free(publicKey);
+
+  std::ofstream(folder_ / "read.cmake") << "include(" << INTERNETSETUP_UPDATE_KEY_MODULE << ")\n"
+                                        << "internetsetup_read_update_key(\"" << name << ".public.pem\" point)\n"
+                                        << "file(WRITE \"" << (folder_ / "point").string() << "\" \"${point}\")\n";
+  ASSERT_EQ(std::system((Quoted(CMAKE_COMMAND) + " -P " + Quoted((folder_ / "read.cmake").string())).c_str()), 0);
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string expected;
+  for (std::size_t i = 1; i < length; ++i) expected += {kDigits[point[i] >> 4], kDigits[point[i] & 15]};
+  EXPECT_EQ(ReadText(folder_ / "point"), expected);
+
+  const std::string before = ReadText(name + ".private.pem");
+  const Outcome again = Start({"keygen", name});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.err.find("exists already"), std::string::npos) << again.err;
+  EXPECT_EQ(ReadText(name + ".private.pem"), before);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 #include <sstream>
 
 #include "base/utf8_path.h"
@@ -249,6 +250,22 @@ TEST_F(InstallerTags, ChecksumPrintsTheReplysSizeAndConsumLines) {
 
   const Result negative = Run({"checksum", Put("ff.bin", Bytes(8421505, 0xFF))});
   EXPECT_EQ(negative.out, "size=8421505\nconsum=-2147483521\n");
+}
+
+TEST_F(InstallerTags, Sha256IsOneLineForEveryStampedCopyAndAnotherForOtherBytes) {
+  const Bytes installer = TestInstaller();
+  const std::string original = Put("Setup.exe", installer);
+  const Result plain = Run({"sha256", original});
+  ASSERT_EQ(plain.status, kExitSuccess) << plain.err;
+  EXPECT_TRUE(std::regex_match(plain.out, std::regex("sha256=[0-9a-f]{64}\n"))) << plain.out;
+  const std::string stamped = Utf8FromPath(folder_ / "Stamped.exe");
+  ASSERT_EQ(Run({"stamp", original, "--affid", "Dist0001", "--affsid", "Web00002", "--output", stamped}).status,
+            kExitSuccess);
+  EXPECT_EQ(Run({"sha256", stamped}).out, plain.out);
+  Bytes changed = installer;
+  changed.back() ^= 1;
+  EXPECT_NE(Run({"sha256", Put("Changed.exe", changed)}).out, plain.out);
+  EXPECT_EQ(Run({"sha256", Utf8FromPath(folder_ / "Missing.exe")}).status, kExitFailed);
 }
 
 TEST_F(InstallerTags, ReplyIsWhatTheSetupReadsAsUsable) {

@@ -1,0 +1,51 @@
+// SHA-256 through CNG: one algorithm provider and one hash object per hasher.
+#include "payload/sha256.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <climits>
+
+namespace isetup {
+
+struct Sha256Hasher::State {
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  ~State() {
+    if (hash) BCryptDestroyHash(hash);
+    if (algorithm) BCryptCloseAlgorithmProvider(algorithm, 0);
+  }
+};
+
+Sha256Hasher::Sha256Hasher() : state_(std::make_unique<State>()) {
+  // The hash object's memory is left to CNG (allowed since Windows 7).
+  if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&state_->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+      !BCRYPT_SUCCESS(BCryptCreateHash(state_->algorithm, &state_->hash, nullptr, 0, nullptr, 0, 0))) {
+    state_.reset();
+  }
+}
+
+Sha256Hasher::~Sha256Hasher() = default;
+
+void Sha256Hasher::Update(std::span<const std::uint8_t> bytes) {
+  while (state_ && !bytes.empty()) {
+    const std::size_t count = std::min<std::size_t>(bytes.size(), ULONG_MAX);
+    // BCryptHashData takes a non-const pointer but does not write through it.
+    if (!BCRYPT_SUCCESS(BCryptHashData(state_->hash, const_cast<PUCHAR>(bytes.data()), static_cast<ULONG>(count), 0))) {
+      state_.reset();
+    }
+    bytes = bytes.subspan(count);
+  }
+}
+
+std::optional<Sha256Digest> Sha256Hasher::Finish() {
+  if (!state_) return std::nullopt;
+  Sha256Digest digest;
+  const bool done = BCRYPT_SUCCESS(BCryptFinishHash(state_->hash, digest.data(), digest.size(), 0));
+  state_.reset();
+  if (!done) return std::nullopt;
+  return digest;
+}
+
+}  // namespace isetup

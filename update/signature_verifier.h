@@ -1,0 +1,16 @@
+// Checking the signature of a version reply against the program's update key.
+#pragma once
+
+#include <string_view>
+
+#include "update/reply_signature.h"
+#include "update/update_key.h"
+
+namespace isetup {
+
+// Whether `signature` is a valid ECDSA P-256 signature by `key` over the SHA-256 of `message`. Any
+// failure (a key that is not a point of the curve, a system error) reads as false.
+[[nodiscard]] bool VerifyReplySignature(const UpdateKey& key, std::string_view message,
+                                        const ReplySignature& signature) noexcept;
+
+}  // namespace isetup
