@@ -40,10 +40,11 @@ LaunchGuard& TheLaunchGuard() {
   return *guard;
 }
 
-void WriteEmbeddedInstallerForLaunch(const std::wstring& path) {
+bool WriteEmbeddedInstallerForLaunch(const std::wstring& path) {
   HeldFile held;
-  WriteEmbeddedInstaller(path, &held);
+  const bool written = WriteEmbeddedInstaller(path, &held);
   TheLaunchGuard().Keep(std::move(held));
+  return written;
 }
 
 bool HoldDownloadedInstallerForLaunch(const std::wstring& path, std::int32_t size, std::int32_t checksum,

@@ -34,8 +34,8 @@ class LaunchGuard {
 // The program's one guard.
 LaunchGuard& TheLaunchGuard();
 
-// WriteEmbeddedInstaller, keeping the written file held for the launch.
-void WriteEmbeddedInstallerForLaunch(const std::wstring& path);
+// WriteEmbeddedInstaller, keeping the written file held for the launch; false when it was not written.
+bool WriteEmbeddedInstallerForLaunch(const std::wstring& path);
 
 // Holds the verified download at `path` for the launch. False when the file there is no longer a
 // plain file of `size` bytes with `checksum` (changed or replaced since it was verified).

@@ -12,6 +12,11 @@
 #include "app/setup_form_win.h"
 #include "app/thread_layer.h"
 #include "build_config.h"
+
+// A build may be given an endpoint of its own (the end-to-end tests' copies, one per loopback address).
+#ifndef INTERNETSETUP_PROGRAM_ENDPOINT_HOST_W
+#define INTERNETSETUP_PROGRAM_ENDPOINT_HOST_W INTERNETSETUP_ENDPOINT_HOST_W
+#endif
 #include "payload/blanked_sha256.h"
 #include "payload/download_verification.h"
 #include "payload/embedded_installer.h"
@@ -55,7 +60,7 @@ class WorkerServicesWin final : public WorkerServices {
   std::optional<Sha256Digest> ComputeDownloadSha256(const std::wstring& path) override {
     return isetup::ComputeDownloadSha256(path);
   }
-  void WriteEmbeddedInstaller(const std::wstring& path) override { WriteEmbeddedInstallerForLaunch(path); }
+  bool WriteEmbeddedInstaller(const std::wstring& path) override { return WriteEmbeddedInstallerForLaunch(path); }
   void CloseSetupWindow() override {
     sync_.Call([this] { form_.CloseSetupWindow(); });
   }
@@ -77,7 +82,7 @@ class MonitorActionsWin final : public MonitorActions {
     sync_.Call([this] { isetup::RefreshStatusView(run_, form_); });
   }
   void StopWorker() override { TheWorkerGate().Revoke(); }
-  void WriteEmbeddedInstaller(const std::wstring& path) override { WriteEmbeddedInstallerForLaunch(path); }
+  bool WriteEmbeddedInstaller(const std::wstring& path) override { return WriteEmbeddedInstallerForLaunch(path); }
   void CloseSetupWindow() override {
     sync_.Call([this] { form_.CloseSetupWindow(); });
   }
@@ -107,7 +112,7 @@ bool StartDownloadThread(SetupRun& run, SyncCallQueue& sync, TInternetSetupForm&
     // The URL moniker machinery wants COM on its thread.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     WorkerServicesWin services(run, sync, form);
-    const WorkerSettings settings{L"http://" INTERNETSETUP_ENDPOINT_HOST_W L"/version.php",
+    const WorkerSettings settings{L"http://" INTERNETSETUP_PROGRAM_ENDPOINT_HOST_W L"/version.php",
                                   INTERNETSETUP_PAYLOAD_VERSION_PACKED, BuiltInUpdateKey()};
     RunDownloadWorker(run, TheWorkerGate(), services, settings);
     if (SUCCEEDED(com)) CoUninitialize();

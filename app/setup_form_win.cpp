@@ -235,7 +235,7 @@ void TInternetSetupForm::WMStartSetup() {
 }
 
 void TInternetSetupForm::StartOfflineRoad() {
-  WriteEmbeddedInstallerForLaunch(run_.SetupPath.Get());
+  run_.SetupPath.Set(WriteOrUseSecondName(run_.SetupPath.Get(), WriteEmbeddedInstallerForLaunch));
   run_.State.Finished.store(true);
   Close();
 }

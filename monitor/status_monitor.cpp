@@ -28,7 +28,8 @@ void RunStatusMonitor(SetupRun& run, MonitorActions& actions) {
       std::wstring path = run.SetupPath.Get();
       InsertBeforeDot(path, L"2");
       run.SetupPath.Set(path);
-      actions.WriteEmbeddedInstaller(path);
+      run.SetupPath.Set(WriteOrUseSecondName(
+          path, [&](const std::wstring& name) { return actions.WriteEmbeddedInstaller(name); }));
       run.State.Finished.store(true);
       actions.CloseSetupWindow();
     }

@@ -29,7 +29,7 @@ class MonitorActions {
   virtual ~MonitorActions() = default;
   virtual void RefreshStatusView() = 0;  // on the window thread, waited for
   virtual void StopWorker() = 0;         // at once; the worker does nothing visible afterwards
-  virtual void WriteEmbeddedInstaller(const std::wstring& path) = 0;
+  virtual bool WriteEmbeddedInstaller(const std::wstring& path) = 0;  // false: nothing written there
   virtual void CloseSetupWindow() = 0;   // on the window thread, waited for
   virtual void Sleep(int milliseconds) = 0;
 };

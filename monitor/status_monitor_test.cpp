@@ -27,9 +27,10 @@ class RecordingActions : public MonitorActions {
     events.push_back("stop at pass " + std::to_string(refreshes));
     pathAtStop = run_.SetupPath.Get();
   }
-  void WriteEmbeddedInstaller(const std::wstring& path) override {
+  bool WriteEmbeddedInstaller(const std::wstring& path) override {
     events.push_back(std::string("write, finished=") + (run_.State.Finished ? "yes" : "no"));
     writtenPath = path;
+    return path != unwritable;
   }
   void CloseSetupWindow() override {
     events.push_back(std::string("close, finished=") + (run_.State.Finished ? "yes" : "no"));
@@ -43,6 +44,7 @@ class RecordingActions : public MonitorActions {
   std::function<void(int pass)> onRefresh;
   std::vector<std::string> events;
   std::wstring pathAtStop, writtenPath;
+  std::wstring unwritable;  // a name whose write fails
 
  private:
   SetupRun& run_;
@@ -79,6 +81,18 @@ TEST(StatusMonitor, TimeOutAtPass600AndFallBackAtPass649) {
   EXPECT_EQ(actions.writtenPath, L"C:\\users\\john.doe\\Temp\\TalvimorasterSetup2.exe");
   EXPECT_EQ(run.SetupPath.Get(), actions.writtenPath);
   EXPECT_TRUE(run.State.Finished);
+}
+
+TEST(StatusMonitor, FallBackMovesOnWhenTheSecondNameCannotBeWritten) {
+  SetupRun run;
+  run.SetupPath.Set(L"C:\\Temp\\TalvimorasterSetup.exe");
+  run.State.CancelRequested = true;
+  RecordingActions actions(run, 60);
+  actions.unwritable = L"C:\\Temp\\TalvimorasterSetup2.exe";
+  RunPasses(run, actions);
+  EXPECT_EQ(actions.events, (std::vector<std::string>{"stop at pass 50", "write, finished=no", "write, finished=no",
+                                                      "close, finished=yes"}));
+  EXPECT_EQ(run.SetupPath.Get(), L"C:\\Temp\\TalvimorasterSetup22.exe");
 }
 
 TEST(StatusMonitor, FallBackComes49PassesAfterACancelIsFirstSeen) {

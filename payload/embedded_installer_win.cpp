@@ -24,11 +24,11 @@ std::span<const std::uint8_t> EmbeddedInstallerBytes() {
 
 std::wstring ExtractEmbeddedAffiliateQuery() { return ExtractAffiliateQuery(EmbeddedInstallerBytes()); }
 
-void WriteEmbeddedInstaller(const std::wstring& path, HeldFile* held) {
+bool WriteEmbeddedInstaller(const std::wstring& path, HeldFile* held) {
   const std::span<const std::uint8_t> bytes = EmbeddedInstallerBytes();
   FileReplacement replacement(path);
   HANDLE file = replacement.handle();
-  if (file == INVALID_HANDLE_VALUE) return;
+  if (file == INVALID_HANDLE_VALUE) return false;
   // WriteFile may complete a large write only in part; go on from where it stopped.
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -40,7 +40,9 @@ void WriteEmbeddedInstaller(const std::wstring& path, HeldFile* held) {
   HeldFile committed = replacement.Commit([bytes](std::span<const std::uint8_t> content) {
     return std::equal(content.begin(), content.end(), bytes.begin(), bytes.end());
   });
+  const bool written = committed.valid();
   if (held != nullptr) *held = std::move(committed);
+  return written;
 }
 
 }  // namespace isetup

@@ -5,8 +5,9 @@
 
 namespace isetup {
 
-// Always a usable folder path ending with "\": the long form when it can be made (at any length),
-// else the path as the system gave it.
+// Always a folder path ending with "\": the long form when it can be made, else the path as the system
+// gave it; the 8.3 form when the long one leaves no room for the program's file names. A folder that
+// does not exist is created first.
 std::wstring GetTempFolder();
 
 }  // namespace isetup

@@ -24,18 +24,35 @@ std::wstring CallWithGrowingBuffer(Call call) {
   return {};
 }
 
+// Creates `folder` and any missing folders above it (a temp variable may name one that was removed or
+// never made); failures are left to the writes that follow.
+void CreateFolderPath(const std::wstring& folder) {
+  if (GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) return;
+  for (std::size_t at = folder.find_first_of(L"\\/", 3); at != std::wstring::npos;
+       at = folder.find_first_of(L"\\/", at + 1)) {
+    CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
+  }
+  CreateDirectoryW(folder.c_str(), nullptr);
+}
+
 }  // namespace
 
 std::wstring GetTempFolder() {
   const std::wstring systemForm =
       CallWithGrowingBuffer([](wchar_t* buffer, DWORD length) { return GetTempPathW(length, buffer); });
-  std::wstring longForm;
+  std::wstring longForm, shortForm;
   if (!systemForm.empty()) {
+    CreateFolderPath(systemForm);
     longForm = CallWithGrowingBuffer([&](wchar_t* buffer, DWORD length) {
       return GetLongPathNameW(systemForm.c_str(), buffer, length);
     });
+    if (!LeavesRoomForTheFileNames(longForm.empty() ? systemForm : longForm)) {
+      shortForm = CallWithGrowingBuffer([&](wchar_t* buffer, DWORD length) {
+        return GetShortPathNameW(systemForm.c_str(), buffer, length);
+      });
+    }
   }
-  return ChooseTempFolder(longForm, systemForm);
+  return ChooseTempFolder(longForm, systemForm, shortForm);
 }
 
 }  // namespace isetup

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <optional>
 
+#include "payload/temp_paths.h"
+
 namespace isetup {
 namespace {
 
@@ -49,21 +51,26 @@ TEST_F(TempFolder, ShortFormBecomesTheLongForm) {
   EXPECT_EQ(GetTempFolder(), longFolder.wstring() + L"\\");
 }
 
-TEST_F(TempFolder, MissingFolderKeepsTheSystemPath) {
-  const std::wstring missing = (base_ / "does not exist").wstring();
+TEST_F(TempFolder, MissingFolderIsCreatedWithTheFoldersAboveIt) {
+  const std::wstring missing = (base_ / "does not exist" / "nor this").wstring();
   SetTmp(missing);
   EXPECT_EQ(GetTempFolder(), missing + L"\\");
+  EXPECT_TRUE(fs::is_directory(missing));
 }
 
-TEST_F(TempFolder, LongerThan255CharactersIsKeptWhole) {
-  // 257 characters and the backslash: too long for the first 255-character buffer, still within what
-  // the system accepts as a temp path.
+TEST_F(TempFolder, LongerThan255CharactersTakesTheShortFormThatLeavesRoomForTheFiles) {
+  // 257 characters and the backslash: too long for the first 255-character buffer, and too long for
+  // "\TalvimorasterSetup22.exe" to follow within a plain path.
   const fs::path parent = base_ / std::wstring(200, L'a');
   const std::wstring deep = (parent / std::wstring(257 - parent.wstring().size() - 1, L'b')).wstring();
   ASSERT_EQ(deep.size(), 257u);
   fs::create_directories(deep);
   SetTmp(deep + L"\\");
-  EXPECT_EQ(GetTempFolder(), deep + L"\\");
+  wchar_t shortForm[MAX_PATH];
+  ASSERT_GT(GetShortPathNameW(deep.c_str(), shortForm, MAX_PATH), 0u);
+  const std::wstring folder = GetTempFolder();
+  EXPECT_EQ(folder, std::wstring(shortForm) + L"\\");
+  EXPECT_TRUE(LeavesRoomForTheFileNames(folder));
 }
 
 }  // namespace

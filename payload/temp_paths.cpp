@@ -15,11 +15,29 @@ void InsertBeforeDot(std::wstring& path, std::wstring_view insert) {
   }
 }
 
-std::wstring ChooseTempFolder(std::wstring_view longForm, std::wstring_view systemForm) {
-  std::wstring folder(longForm.empty() ? systemForm : longForm);
+namespace {
+
+std::wstring EndingWithASeparator(std::wstring_view path) {
+  std::wstring folder(path);
+  if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') folder.push_back(L'\\');
+  return folder;
+}
+
+}  // namespace
+
+bool LeavesRoomForTheFileNames(std::wstring_view folder) {
+  return folder.size() + kLongestTempFileName <= kLongestPlainPath;
+}
+
+std::wstring ChooseTempFolder(std::wstring_view longForm, std::wstring_view systemForm,
+                              std::wstring_view shortForm) {
+  std::wstring folder = EndingWithASeparator(longForm.empty() ? systemForm : longForm);
   // With no folder at all the files go to the current folder, named so that a file name can follow.
   if (folder.empty()) return L".\\";
-  if (folder.back() != L'\\' && folder.back() != L'/') folder.push_back(L'\\');
+  if (!LeavesRoomForTheFileNames(folder)) {
+    std::wstring shorter = EndingWithASeparator(shortForm);
+    if (!shorter.empty() && shorter.size() < folder.size()) return shorter;
+  }
   return folder;
 }
 

@@ -33,5 +33,20 @@ TEST(ChooseTempFolder, PrefersTheLongFormAndEndsWithABackslash) {
   EXPECT_EQ(ChooseTempFolder(L"", L""), L".\\");
 }
 
+// A folder so long that "TalvimorasterSetup22.exe" would pass 259 characters takes its 8.3 form.
+TEST(ChooseTempFolder, TakesTheShortFormOnlyWhenTheLongOneLeavesNoRoom) {
+  const std::wstring root = L"C:\\Users\\";
+  const std::wstring fits = root + std::wstring(kLongestPlainPath - kLongestTempFileName - root.size() - 1, L'a');
+  const std::wstring tooLong = fits + L"a";
+  ASSERT_TRUE(LeavesRoomForTheFileNames(fits + L"\\"));
+  ASSERT_FALSE(LeavesRoomForTheFileNames(tooLong + L"\\"));
+  EXPECT_EQ(ChooseTempFolder(fits, fits, L"C:\\Users\\AAAAAA~1"), fits + L"\\");
+  EXPECT_EQ(ChooseTempFolder(tooLong, tooLong, L"C:\\Users\\AAAAAA~1"), L"C:\\Users\\AAAAAA~1\\");
+  EXPECT_EQ(ChooseTempFolder(L"", tooLong, L"C:\\Users\\AAAAAA~1\\"), L"C:\\Users\\AAAAAA~1\\");
+  // Without a shorter form the long one is kept: the files are still written, only maybe not started.
+  EXPECT_EQ(ChooseTempFolder(tooLong, tooLong, L""), tooLong + L"\\");
+  EXPECT_EQ(ChooseTempFolder(tooLong, tooLong, tooLong), tooLong + L"\\");
+}
+
 }  // namespace
 }  // namespace isetup

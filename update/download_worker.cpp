@@ -2,6 +2,7 @@
 #include "update/download_worker.h"
 
 #include "app/status_texts.h"
+#include "payload/temp_paths.h"
 #include "update/version_query.h"
 
 namespace isetup {
@@ -89,7 +90,10 @@ void RunDownloadWorker(SetupRun& run, WorkerGate& gate, WorkerServices& services
     services.Sleep(kWorkerPauseMs);
     // The file at SetupPath is complete before Finished, and Finished is set before the close.
     worker.Act([&] {
-      if (!verified) services.WriteEmbeddedInstaller(run.SetupPath.Get());
+      if (!verified) {
+        run.SetupPath.Set(WriteOrUseSecondName(
+            run.SetupPath.Get(), [&](const std::wstring& path) { return services.WriteEmbeddedInstaller(path); }));
+      }
       run.State.Finished.store(true);
     });
     worker.Act([&] { services.CloseSetupWindow(); });

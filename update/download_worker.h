@@ -34,7 +34,7 @@ class WorkerServices {
   virtual bool VerifyReplySignature(const UpdateKey& key, std::string_view message,
                                     const ReplySignature& signature) = 0;
   virtual std::optional<Sha256Digest> ComputeDownloadSha256(const std::wstring& path) = 0;
-  virtual void WriteEmbeddedInstaller(const std::wstring& path) = 0;
+  virtual bool WriteEmbeddedInstaller(const std::wstring& path) = 0;  // false: nothing written there
   virtual void CloseSetupWindow() = 0;  // on the window thread, waited for
   virtual void Sleep(int milliseconds) = 0;
   virtual std::uint32_t QuerySeed() = 0;

@@ -89,9 +89,10 @@ class FakeServices : public WorkerServices {
     Note("sha256");
     return sha256;
   }
-  void WriteEmbeddedInstaller(const std::wstring& path) override {
-    EXPECT_EQ(path, kSetupPath);
-    Note(std::string("write embedded, finished=") + (run_.State.Finished ? "yes" : "no"));
+  bool WriteEmbeddedInstaller(const std::wstring& path) override {
+    const std::string where = path == kSetupPath ? "" : " at " + Narrow(path);
+    Note("write embedded" + where + ", finished=" + (run_.State.Finished ? "yes" : "no"));
+    return std::find(unwritable.begin(), unwritable.end(), path) == unwritable.end();
   }
   void CloseSetupWindow() override {
     Note(std::string("close, finished=") + (run_.State.Finished ? "yes" : "no"));
@@ -119,6 +120,7 @@ class FakeServices : public WorkerServices {
   std::int32_t checksum = kChecksum;
   std::optional<Sha256Digest> sha256 = kDigest;
   std::string signedRnd = RunRnd();
+  std::vector<std::wstring> unwritable;  // names whose write fails (held by a running installer)
   std::function<void(const std::wstring&)> onDownload;
   std::vector<std::string> events;
   std::vector<std::wstring> statuses;
@@ -255,6 +257,37 @@ INSTANTIATE_TEST_SUITE_P(
                      "sha256"}),
              {kDownloading253, std::wstring(StatusDownloadFailed)}, true}),
     [](const ::testing::TestParamInfo<Road>& info) { return std::string(info.param.name); });
+
+// A SetupPath that cannot be replaced (an earlier installer still runs from it) moves the run to the
+// second name before Finished; when neither can be written, SetupPath stays and nothing is held.
+TEST(DownloadWorker, EmbeddedInstallerGoesToTheSecondNameWhenSetupPathCannotBeReplaced) {
+  const std::wstring second = L"C:\\Temp\\TalvimorasterSetup2.exe";
+  struct Case {
+    std::vector<std::wstring> unwritable;
+    std::wstring endPath;
+    std::vector<std::string> writes;
+  };
+  for (const Case& c : {Case{{kSetupPath}, second, {"write embedded, finished=no",
+                                                     "write embedded at C:\\Temp\\TalvimorasterSetup2.exe, finished=no"}},
+                        Case{{kSetupPath, second}, kSetupPath, {"write embedded, finished=no",
+                                                                 "write embedded at C:\\Temp\\TalvimorasterSetup2.exe, finished=no"}},
+                        Case{{}, kSetupPath, {"write embedded, finished=no"}}}) {
+    SetupRun run;
+    run.SetupPath.Set(kSetupPath);
+    run.VersionInfoPath = kInfoPath;
+    FakeServices services(run);
+    services.versionRequestOk = false;
+    services.unwritable = c.unwritable;
+    WorkerGate gate;
+    RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000, std::nullopt});
+    std::vector<std::string> writes;
+    std::copy_if(services.events.begin(), services.events.end(), std::back_inserter(writes),
+                 [](const std::string& e) { return e.rfind("write", 0) == 0; });
+    EXPECT_EQ(writes, c.writes);
+    EXPECT_EQ(run.SetupPath.Get(), c.endPath);
+    EXPECT_EQ(services.events.back(), "close, finished=yes");
+  }
+}
 
 TEST(DownloadWorker, UnreadableReplyEndsTheThreadWithoutFinishingTheRun) {
   SetupRun run;
