@@ -40,7 +40,7 @@ class PlantedDlls : public ::testing::TestWithParam<bool> {};
 
 TEST_P(PlantedDlls, BesideTheProgramAreNeverLoaded) {
   const bool online = GetParam();
-  WineSandbox sandbox(TestName());
+  WineSandbox sandbox(CurrentTestName());
   endpoint::Server server({"2.53.0.0", ReadBytes(Artifacts::NextInstaller()), ""}, "");
   server.SetLogSink([](const std::string&) {});
   if (online) {
@@ -93,7 +93,7 @@ class PlantedInTheTempFolder : public ::testing::TestWithParam<PlantedEntry> {};
 
 TEST_P(PlantedInTheTempFolder, IsNeverWrittenThroughAndTheRightInstallerIsLaunched) {
   const PlantedEntry& entry = GetParam();
-  WineSandbox sandbox(TestName());
+  WineSandbox sandbox(CurrentTestName());
   const fs::path temp = sandbox.TempFolder();
   const Victims victims{sandbox.DriveC() / "victim" / "victim.dll", sandbox.DriveC() / "victim" / "folder"};
   fs::create_directories(victims.folder);

@@ -2,7 +2,7 @@
 // visibility and window texts. Prints each change as one UTF-8 line and can act on the window.
 //
 //   probe.exe [--timeout-ms N] [--action click|close|endsession --when visible|searching|downloading|
-//             gauge-mid|finished-label]
+//             gauge-mid|gauge-full|finished-label]
 #include <windows.h>
 
 #include <string>
@@ -54,12 +54,10 @@ bool StartsWith(const std::wstring& text, std::wstring_view prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
 }
 
-// "Загружено N%" with 0 < N < 100.
-bool GaugeInTheMiddle(const std::wstring& gauge) {
+// N of "Загружено N%", -1 without digits.
+int GaugePercent(const std::wstring& gauge) {
   const std::size_t digits = gauge.find_first_of(L"0123456789");
-  if (digits == std::wstring::npos) return false;
-  const int percent = _wtoi(gauge.c_str() + digits);
-  return percent > 0 && percent < 100;
+  return digits == std::wstring::npos ? -1 : _wtoi(gauge.c_str() + digits);
 }
 
 bool Triggered(const std::wstring& when, const WindowState& state) {
@@ -67,7 +65,9 @@ bool Triggered(const std::wstring& when, const WindowState& state) {
   if (when == L"visible") return true;
   if (when == L"searching") return state.label == isetup::StatusSearching;
   if (when == L"downloading") return StartsWith(state.label, isetup::StatusDownloading);
-  if (when == L"gauge-mid") return GaugeInTheMiddle(state.gauge);
+  if (when == L"gauge-mid") return GaugePercent(state.gauge) > 0 && GaugePercent(state.gauge) < 100;
+  // The whole installer is in and being checked: still the downloading text, the gauge full.
+  if (when == L"gauge-full") return StartsWith(state.label, isetup::StatusDownloading) && GaugePercent(state.gauge) == 100;
   if (when == L"finished-label") return state.label == isetup::StatusCompleted;
   return false;
 }

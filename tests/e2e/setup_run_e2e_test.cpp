@@ -1,5 +1,5 @@
-// The real program under Wine, against the reference endpoint on 127.0.0.1: which installer is
-// launched (exactly once), the bytes at SetupPath, what the window showed, and that the run ended in time.
+// The real program under Wine, against the reference endpoint on 127.0.0.1: the main roads in detail
+// (requests, texts, window) and acting on the window; the faults are in the fault matrix.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -43,7 +43,7 @@ endpoint::Release NextRelease() {
 }
 
 TEST(Offline, WritesAndLaunchesTheEmbeddedInstallerWithoutEverShowingTheWindow) {
-  WineSandbox sandbox(TestName());
+  WineSandbox sandbox(CurrentTestName());
   const auto payload = ReadBytes(Artifacts::EmbeddedPayload());
   {
     // A longer file from an earlier run must be replaced, not overwritten in part.
@@ -62,7 +62,7 @@ TEST(Offline, WritesAndLaunchesTheEmbeddedInstallerWithoutEverShowingTheWindow) 
 class Online : public ::testing::Test {
  protected:
   void SetUp() override {
-    sandbox_.emplace(TestName());
+    sandbox_.emplace(CurrentTestName());
     server_.emplace(NextRelease(), "");
     server_->SetLogSink([](const std::string&) {});
   }
@@ -123,73 +123,12 @@ TEST_F(Online, SameVersionUsesTheEmbeddedInstallerWithoutDownloading) {
   EXPECT_EQ(server_->Requests().size(), 1u);
 }
 
-TEST_F(Online, RefusedVersionRequestFallsBackToTheEmbeddedInstaller) {
-  // No endpoint listens.
-  const RunResult run = RunProgram();
-  EXPECT_TRUE(InOrder(run.Labels(), {Utf8(StatusSearching), Utf8(StatusUndetermined)}));
-  ExpectSingleLaunch(*sandbox_, run, "TalvimorasterSetup.exe", Payload());
-  EXPECT_LT(run.seconds, 15.0);
-}
-
-struct FaultCase {
-  const char* name;
-  endpoint::Stage stage;
-  endpoint::StageFault fault;
-  std::wstring_view status;
-};
-
-endpoint::StageFault Body(std::string body) {
-  endpoint::StageFault fault;
-  fault.body = std::move(body);
-  return fault;
-}
-endpoint::StageFault Status(int status) {
-  endpoint::StageFault fault;
-  fault.status = status;
-  return fault;
-}
-endpoint::StageFault Fault(void (*set)(endpoint::StageFault&)) {
-  endpoint::StageFault fault;
-  set(fault);
-  return fault;
-}
-
-class OnlineFault : public Online, public ::testing::WithParamInterface<FaultCase> {};
-
-TEST_P(OnlineFault, FallsBackToTheEmbeddedInstaller) {
-  server_->SetFault(GetParam().stage, GetParam().fault);
-  StartEndpoint();
-  const RunResult run = RunProgram();
-  EXPECT_TRUE(Contains(run.Labels(), Utf8(GetParam().status)));
-  ExpectSingleLaunch(*sandbox_, run, "TalvimorasterSetup.exe", Payload());
-  EXPECT_LT(run.seconds, 20.0);
-}
-
-const std::string kGoodTail = "size=100\r\nconsum=5\r\nurl=127.0.0.1/x\r\n";
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, OnlineFault,
-    ::testing::Values(
-        FaultCase{"VersionNotFound", endpoint::Stage::Version, Status(404), StatusUndetermined},
-        FaultCase{"UpperCaseKey", endpoint::Stage::Version, Body("VER=2.53.0.0\r\n" + kGoodTail), StatusUndetermined},
-        FaultCase{"ByteOrderMark", endpoint::Stage::Version, Body("\xEF\xBB\xBFver=2.53.0.0\r\n" + kGoodTail),
-                  StatusUndetermined},
-        FaultCase{"ThreeLines", endpoint::Stage::Version, Body("ver=2.53.0.0\r\nsize=100\r\nconsum=5\r\n"),
-                  StatusUndetermined},
-        FaultCase{"InstallerReset", endpoint::Stage::Installer,
-                  Fault([](endpoint::StageFault& f) { f.resetAfter = 1000; }), StatusDownloadFailed},
-        FaultCase{"WrongSize", endpoint::Stage::Version,
-                  Fault([](endpoint::StageFault& f) { f.sizeDelta = 1; }), StatusDownloadFailed},
-        FaultCase{"WrongChecksum", endpoint::Stage::Version,
-                  Fault([](endpoint::StageFault& f) { f.checksumDelta = 1; }), StatusDownloadFailed}),
-    [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
-
 // 16 KiB every 50 ms: the 700 KB sample installer takes about two seconds, long enough to act on.
 endpoint::StageFault SlowInstaller() {
-  return Fault([](endpoint::StageFault& f) {
-    f.throttleChunk = 16384;
-    f.throttleDelayMs = 50;
-  });
+  endpoint::StageFault fault;
+  fault.throttleChunk = 16384;
+  fault.throttleDelayMs = 50;
+  return fault;
 }
 
 TEST_F(Online, CancelDuringAThrottledDownloadLaunchesTheEmbeddedInstaller) {
@@ -213,24 +152,6 @@ TEST_F(Online, CloseRequestBeforeFinishedIsRefusedAndCountsAsCancel) {
   });
   EXPECT_TRUE(cancelShown);
   ExpectSingleLaunch(*sandbox_, run, "TalvimorasterSetup.exe", Payload());
-}
-
-TEST_F(Online, HangingVersionRequestEndsThroughTheTimeOutAndTheSecondName) {
-  endpoint::StageFault hang;
-  hang.hang = true;
-  server_->SetFault(endpoint::Stage::Version, hang);
-  StartEndpoint();
-  const RunResult run = RunProgram({}, 120);
-  // Searching until the time-out, then the cancel text.
-  EXPECT_TRUE(InOrder(run.Labels(), {Utf8(StatusSearching), Utf8(StatusCancelled)}));
-  const auto cancelled = std::find_if(run.snapshots.begin(), run.snapshots.end(), [](const WindowSnapshot& s) {
-    return s.label == Utf8(StatusCancelled);
-  });
-  ASSERT_NE(cancelled, run.snapshots.end());
-  EXPECT_GE(cancelled->elapsedMs, 59000);
-  ExpectSingleLaunch(*sandbox_, run, "TalvimorasterSetup2.exe", Payload());
-  EXPECT_GE(run.seconds, 64.0);
-  EXPECT_LT(run.seconds, 80.0);
 }
 
 }  // namespace

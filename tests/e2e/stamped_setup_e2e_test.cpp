@@ -19,13 +19,6 @@ namespace fs = std::filesystem;
 constexpr const char* kAffid = "Dist0001";
 constexpr const char* kAffsid = "Web-_002";
 
-std::string TestName() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  std::replace(name.begin(), name.end(), '/', '_');
-  return name;
-}
-
 std::string Quoted(const std::string& arg) { return "'" + arg + "'"; }
 
 // The payload with its two tag values replaced, as the stamped program must write it out.
@@ -42,7 +35,7 @@ std::vector<std::uint8_t> StampedPayload() {
 class Stamped : public ::testing::Test {
  protected:
   void SetUp() override {
-    sandbox_.emplace(TestName());
+    sandbox_.emplace(CurrentTestName());
     // C:\Distribution inside the prefix: the user folders such as Downloads are links out of it.
     program_ = sandbox_->TempFolder().parent_path().parent_path().parent_path() / "Distribution" / "InternetSetup.exe";
     fs::create_directories(program_.parent_path());

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -164,6 +165,12 @@ std::vector<std::string> RunResult::Gauges() const {
 fs::path Artifacts::ProgramExe() { return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "InternetSetup.exe"; }
 fs::path Artifacts::ProbeExe() { return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "probe.exe"; }
 fs::path Artifacts::PlantedDll() { return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "planted.dll"; }
+fs::path Artifacts::RunningInstaller() {
+  return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "running_installer.exe";
+}
+fs::path Artifacts::LaneProgram(int lane) {
+  return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / ("InternetSetup-lane" + std::to_string(lane) + ".exe");
+}
 fs::path Artifacts::EmbeddedPayload() {
   return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "sample_installers" / "TalvimorasterSampleSetup.exe";
 }
@@ -182,6 +189,7 @@ WineSandbox::WineSandbox(const std::string& name) : root_(fs::path(INTERNETSETUP
   fs::remove_all(root_);
   fs::create_directories(root_);
   prefix_ = root_ / "prefix";
+  tempWindows_ = "C:\\users\\" + UserName() + "\\Temp\\";
   const std::string copy = "cp -a '" + Artifacts::WineTemplate().string() + "' '" + prefix_.string() + "'";
   if (std::system(copy.c_str()) != 0) throw std::runtime_error("cannot copy the Wine template prefix");
   fs::create_directories(TempFolder());
@@ -194,14 +202,47 @@ WineSandbox::~WineSandbox() {
   if (!std::getenv("INTERNETSETUP_E2E_KEEP")) fs::remove_all(root_, ignored);
 }
 
-fs::path WineSandbox::TempFolder() const { return DriveC() / "users" / UserName() / "Temp"; }
+fs::path WineSandbox::TempFolder() const { return LinuxPath(tempWindows_); }
 
 fs::path WineSandbox::DriveC() const { return prefix_ / "drive_c"; }
 
-std::string WineSandbox::TempFolderWindows() const { return "C:\\users\\" + UserName() + "\\Temp\\"; }
+std::string WineSandbox::TempFolderWindows() const { return tempWindows_; }
+
+fs::path WineSandbox::LinuxPath(const std::string& windowsPath) const {
+  if (windowsPath.size() < 3 || windowsPath.compare(0, 3, "C:\\") != 0)
+    throw std::invalid_argument("not a path on C: " + windowsPath);
+  std::string rest = windowsPath.substr(3);
+  std::replace(rest.begin(), rest.end(), '\\', '/');
+  return DriveC() / rest;
+}
+
+void WineSandbox::UseTempFolder(const std::string& windowsFolder) {
+  // The user's environment in the registry wins over the Unix one under Wine: edit user.reg while
+  // the prefix is not running.
+  std::string escaped;
+  for (const char c : windowsFolder) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  const fs::path registry = prefix_ / "user.reg";
+  std::ifstream in(registry);
+  std::string text, line;
+  int replaced = 0;
+  while (std::getline(in, line)) {
+    if (line.rfind("\"TEMP\"=", 0) == 0 || line.rfind("\"TMP\"=", 0) == 0) {
+      line = line.substr(0, line.find('=') + 1) + "\"" + escaped + "\"";
+      ++replaced;
+    }
+    text += line + "\n";
+  }
+  in.close();
+  if (replaced != 2) throw std::runtime_error("user.reg does not name TEMP and TMP once each");
+  std::ofstream(registry, std::ios::trunc) << text;
+  tempWindows_ = windowsFolder.back() == '\\' ? windowsFolder : windowsFolder + "\\";
+}
 
 RunResult WineSandbox::Run(const RunOptions& options) {
-  const std::vector<std::string> env = {"WINEPREFIX=" + prefix_.string(), "WINEDEBUG=-all"};
+  // The launch log stays in the first temp folder whatever UseTempFolder said.
+  const std::string logWindows = "C:\\users\\" + UserName() + "\\Temp\\TalvimorasterSampleLaunches.log";
+  const std::vector<std::string> env = {"WINEPREFIX=" + prefix_.string(), "WINEDEBUG=-all",
+                                        "TALVIMORASTER_SAMPLE_LOG=" + logWindows};
   RunResult result;
   const auto deadline = Clock::now() + std::chrono::seconds(options.timeoutSeconds);
 
@@ -224,6 +265,15 @@ RunResult WineSandbox::Run(const RunOptions& options) {
     }
   });
 
+  std::optional<Child> earlier;
+  if (!options.runningBefore.empty()) {
+    earlier.emplace(WineCommand(options.online, options.runningBefore, {}), env, false);
+    const fs::path running = options.runningBefore.string() + ".running";
+    const auto startBy = Clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(running) && Clock::now() < startBy) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (!fs::exists(running)) throw std::runtime_error("the earlier program did not start");
+  }
+
   const auto start = Clock::now();
   std::vector<std::string> programEnv = env;
   programEnv.insert(programEnv.end(), options.environment.begin(), options.environment.end());
@@ -234,11 +284,15 @@ RunResult WineSandbox::Run(const RunOptions& options) {
 
   probe.Wait(deadline + std::chrono::seconds(5));
   reader.join();
+  if (earlier) {
+    std::ofstream(options.runningBefore.string() + ".stop").put('\n');
+    earlier->Wait(Clock::now() + std::chrono::seconds(20));
+  }
   // The launched installer outlives the program: wait for everything in the prefix to end.
   Child wait({"wineserver", "-w"}, env, false);
   wait.Wait(Clock::now() + std::chrono::seconds(30));
 
-  std::ifstream log(TempFolder() / "TalvimorasterSampleLaunches.log");
+  std::ifstream log(LinuxPath(logWindows));
   while (std::getline(log, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const auto parts = Split(line, '\t');

@@ -29,6 +29,9 @@ struct RunOptions {
   int timeoutSeconds = 100;
   std::filesystem::path program = {};   // a copy of InternetSetup.exe to run instead of the build's
   std::vector<std::string> environment = {};  // extra NAME=VALUE for the program only
+  // A program started in the prefix before this one and told to stop once it has ended: waited for
+  // until "<path>.running" appears, stopped by "<path>.stop" (tests/e2e/running_installer_win.cpp).
+  std::filesystem::path runningBefore = {};
 };
 
 struct RunResult {
@@ -48,6 +51,8 @@ struct Artifacts {
   static std::filesystem::path ProgramExe();
   static std::filesystem::path ProbeExe();
   static std::filesystem::path PlantedDll();         // records its loading beside itself (*.loaded)
+  static std::filesystem::path RunningInstaller();   // tests/e2e/running_installer_win.cpp
+  static std::filesystem::path LaneProgram(int lane);  // the copy asking 127.0.0.<lane>
   static std::filesystem::path EmbeddedPayload();    // the installer InternetSetup.exe carries
   static std::filesystem::path NextInstaller();      // a newer sample installer (2.53.0.0)
   static std::filesystem::path WineTemplate();
@@ -64,10 +69,15 @@ class WineSandbox {
   std::filesystem::path TempFolder() const;  // the user's temp folder on the Linux side
   std::filesystem::path DriveC() const;      // C:\ on the Linux side
   std::string TempFolderWindows() const;     // the same as the program sees it, "C:\\users\\...\\Temp\\"
+  // Points the user's TEMP and TMP at `windowsFolder` ("C:\\...\\", not created here); the sample
+  // installer's launch log stays in the first temp folder.
+  void UseTempFolder(const std::string& windowsFolder);
+  std::filesystem::path LinuxPath(const std::string& windowsPath) const;  // "C:\\a\\b" on the Linux side
   RunResult Run(const RunOptions& options);
 
  private:
   std::filesystem::path root_, prefix_;
+  std::string tempWindows_;  // ends with "\\"
 };
 
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
