@@ -43,6 +43,10 @@ TEST(ForgedInstallers, KeepTheSizeAndTheChecksumButNeverTheBlankedSha256) {
     if (sizeAndSum && digest && *digest == *signedDigest) ++passSigned;
   }
   DeleteFileW(path.c_str());
+  // The figures the published fault matrix quotes (scripts/fault-matrix.sh reads them from the JSON report).
+  RecordProperty("forged", 200);
+  RecordProperty("accepted_by_size_and_checksum", passUnsigned);
+  RecordProperty("accepted_with_signed_digest", passSigned);
   EXPECT_EQ(passUnsigned, 200);  // the generator keeps what the unsigned check looks at
   EXPECT_EQ(passSigned, 0);
 }

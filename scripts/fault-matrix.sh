@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Runs the fault matrix (the real program under Wine against the endpoint's fault modes, four scenarios
+# side by side) and the forged-installer count, and writes both to docs/fault-matrix.md.
+#   scripts/fault-matrix.sh            exit status 1 when a scenario failed (the page is written anyway)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+scripts/ensure-deps.sh || exit 1
+set -e
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+cmake --preset native >/dev/null
+cmake --build --preset native --target fault_matrix_e2e_test
+set +e
+source scripts/display.sh
+export WINEDEBUG=-all WINEPREFIX=$PWD/build/wineprefix
+[ -f "$WINEPREFIX/system.reg" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+
+results=build/native/e2e/matrix-results
+rm -rf "$results"
+ctest --preset e2e -R 'FaultMatrix'
+status=$?
+
+# The forged installers: how many pass the size and byte-sum check, and how many the signed digest.
+forged_json=$PWD/build/forged-installers.json
+(cd build/windows/payload && wine ./forged_installer_win_test.exe --gtest_output="json:Z:$forged_json" >/dev/null 2>&1)
+wineserver -k 2>/dev/null || true
+figure() { grep -o "\"$1\": *\"\?[0-9]*" "$forged_json" 2>/dev/null | grep -o '[0-9]*$' || echo "?"; }
+forged=$(figure forged)
+unsigned=$(figure accepted_by_size_and_checksum)
+signed=$(figure accepted_with_signed_digest)
+
+page=docs/fault-matrix.md
+mkdir -p docs
+{
+  echo "# Fault matrix"
+  echo
+  echo "Made by \`scripts/fault-matrix.sh\` on $(date -u '+%Y-%m-%d') ($(uname -m), $(nproc) cores, $(wine --version 2>/dev/null))."
+  echo "Each scenario runs the real \`InternetSetup.exe\` under Wine in a prefix of its own, against the"
+  echo "reference endpoint misbehaving as described, and asserts exactly one launch, of the expected file"
+  echo "with the expected bytes, within the time bound (\`tests/e2e/fault_matrix_e2e_test.cpp\`)."
+  echo
+  cat "$results"/*.tsv | awk -F'\t' '
+    { n++; if ($7 == "pass") ok++; if ($6 + 0 > longest) { longest = $6 + 0; name = $1 "/" $2 } }
+    END {
+      printf "**%d of %d scenarios passed**; the longest run took %.1f s (%s).\n\n", ok, n, longest, name
+    }'
+  echo "Forged installers (same size and byte sum as the real one, other code): the size and byte-sum"
+  echo "check accepts **$unsigned of $forged**; a build with an update key, checking the signed SHA-256,"
+  echo "accepts **$signed of $forged**."
+  echo
+  echo "| Group | Scenario | What happens | Expected | Observed | Seconds | Result |"
+  echo "|---|---|---|---|---|---:|---|"
+  cat "$results"/*.tsv | awk -F'\t' '
+    { gsub(/\|/, "\\|", $3); printf "| %s | %s | %s | %s | %s | %.1f | %s |\n", $1, $2, $3, $4, $5, $6, $7 }'
+} >"$page"
+echo "wrote $page"
+exit $status
