@@ -213,6 +213,7 @@ fs::path WineSandbox::LinuxPath(const std::string& windowsPath) const {
     throw std::invalid_argument("not a path on C: " + windowsPath);
   std::string rest = windowsPath.substr(3);
   std::replace(rest.begin(), rest.end(), '\\', '/');
+  while (!rest.empty() && rest.back() == '/') rest.pop_back();  // a folder ends in its own name
   return DriveC() / rest;
 }
 
