@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/connectivity_check_win.h"
 #include "app/run_state.h"
 #include "app/setup_form_win.h"
 #include "app/thread_layer.h"
@@ -66,6 +67,7 @@ int Run(HINSTANCE instance) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // Before anything can load a DLL by name: only from the system folder, never from ours.
   (void)isetup::RestrictDllSearchToSystemFolder();
+  isetup::StartConnectivityCheck();
   isetup::Run(instance);
   // Neither thread is waited for; static destructors do not run while they may still be working.
   ExitProcess(0);

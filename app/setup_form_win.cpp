@@ -3,10 +3,10 @@
 #include "app/setup_form_win.h"
 
 #include <shellapi.h>
-#include <wininet.h>
 
 #include <cassert>
 
+#include "app/connectivity_check_win.h"
 #include "app/launch_guard_win.h"
 #include "app/run_threads_win.h"
 #include "app/status_texts.h"
@@ -56,11 +56,6 @@ void MoveControl(HWND control, const ui::Box& box) {
 }
 
 }  // namespace
-
-bool IsOnline() {
-  DWORD flags = 0;
-  return InternetGetConnectedState(&flags, 0) != FALSE;
-}
 
 TInternetSetupForm::TInternetSetupForm(SetupRun& run, SyncCallQueue& sync) : run_(run), sync_(sync) {}
 

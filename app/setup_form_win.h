@@ -81,7 +81,4 @@ class TInternetSetupForm final : public StatusView {
   ui::SkinLabel SkinLabel1;
 };
 
-// Whether the system reports a connection (its flags are not looked at; no server is contacted).
-bool IsOnline();
-
 }  // namespace isetup
