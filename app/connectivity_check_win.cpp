@@ -4,10 +4,6 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include <future>
-#include <memory>
-#include <system_error>
-
 #include "app/thread_layer.h"
 
 namespace isetup {
@@ -18,27 +14,12 @@ bool AskConnectedState() {
   return InternetGetConnectedState(&flags, 0) != FALSE;
 }
 
-std::shared_future<bool>& Answer() {
-  static auto* answer = new std::shared_future<bool>;  // never destroyed: the thread may outlive main
-  return *answer;
-}
+WorkAhead<bool>* g_answer = nullptr;  // never freed: its thread may outlive the window
 
 }  // namespace
 
-void StartConnectivityCheck() {
-  auto promise = std::make_shared<std::promise<bool>>();
-  std::shared_future<bool> answer = promise->get_future().share();
-  try {
-    new BackgroundThread([promise] { promise->set_value(AskConnectedState()); });  // lives until the end
-  } catch (const std::system_error&) {
-    return;
-  }
-  Answer() = std::move(answer);
-}
+void StartConnectivityCheck() { g_answer = new WorkAhead<bool>(AskConnectedState); }
 
-bool IsOnline() {
-  const std::shared_future<bool>& answer = Answer();
-  return answer.valid() ? answer.get() : AskConnectedState();
-}
+bool IsOnline() { return g_answer ? g_answer->Take() : AskConnectedState(); }
 
 }  // namespace isetup

@@ -8,7 +8,7 @@ namespace isetup {
 void StartConnectivityCheck();
 
 // Whether the system reports a connection (its flags are not looked at; no server is contacted).
-// Waits for the answer that StartConnectivityCheck asked for, or asks now when there is none.
+// Waits for the answer that StartConnectivityCheck asked for, or asks now when there is none. Once.
 bool IsOnline();
 
 }  // namespace isetup

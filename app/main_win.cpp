@@ -1,6 +1,5 @@
 // Program entry: the hidden application window, the setup window, the message loop, the exit.
 #include <windows.h>
-#include <commctrl.h>
 
 #include "app/connectivity_check_win.h"
 #include "app/run_state.h"
@@ -41,8 +40,6 @@ int Run(HINSTANCE instance) {
   // Before the first window: the window is drawn for the monitor's DPI, not stretched by the system. The
   // manifest usually says so already, and then this call changes nothing.
   (void)ui::DeclareDpiAwareness();
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&controls);
 
   // The run's shared values and the window live until the process ends: nothing is freed, so the
   // threads can never see them go.
@@ -67,6 +64,7 @@ int Run(HINSTANCE instance) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // Before anything can load a DLL by name: only from the system folder, never from ours.
   (void)isetup::RestrictDllSearchToSystemFolder();
+  // Loading wininet and asking runs beside the window's creation.
   isetup::StartConnectivityCheck();
   isetup::Run(instance);
   // Neither thread is waited for; static destructors do not run while they may still be working.

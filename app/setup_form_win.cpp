@@ -43,6 +43,14 @@ std::span<const std::uint8_t> StoredSkinResource() {
   return {static_cast<const std::uint8_t*>(bytes), SizeofResource(self, found)};
 }
 
+// The skin loaded from the stored one; none when it is missing or cannot be loaded (the plain look).
+std::optional<ui::Skin> LoadSkinFrom(std::span<const std::uint8_t> stored) {
+  if (stored.empty()) return std::nullopt;
+  ui::SkinResult<ui::Skin> loaded = ui::LoadStoredSkinChecked(stored);
+  if (!loaded.ok()) return std::nullopt;
+  return std::move(loaded).value();
+}
+
 // The outer size of the plain frame around the client area at dpi.
 SIZE PlainFrameSize(int dpi) {
   const ui::Size client = ui::ScaleForDpi(kClientSize, dpi);
@@ -136,10 +144,8 @@ LRESULT TInternetSetupForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
 
 void TInternetSetupForm::LoadStoredSkin() {
   CompressedStoredSkin1 = StoredSkinResource();
-  if (CompressedStoredSkin1.empty()) return;
   // A skin that cannot be loaded leaves the plain look; nothing is reported.
-  ui::SkinResult<ui::Skin> loaded = ui::LoadStoredSkinChecked(CompressedStoredSkin1);
-  if (loaded.ok()) SkinData1 = std::move(loaded).value();
+  SkinData1 = LoadSkinFrom(CompressedStoredSkin1);
 }
 
 void TInternetSetupForm::AttachSkin() {

@@ -7,8 +7,10 @@
 #include <deque>
 #include <exception>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace isetup {
@@ -70,6 +72,33 @@ class SyncCallQueue {
   std::mutex mutex_;
   std::condition_variable finished_;
   std::deque<Request*> queue_;
+};
+
+// A value worked out on a background thread from the moment it is made, for a later step of the start
+// that needs it (the window waits for it instead of working it out itself). When no thread can be
+// made, Take works it out on the calling thread. Take is called once, from one thread.
+template <typename T>
+class WorkAhead {
+ public:
+  explicit WorkAhead(std::function<T()> work) : work_(std::move(work)) {
+    auto promise = std::make_shared<std::promise<T>>();
+    std::future<T> answer = promise->get_future();
+    try {
+      thread_ = std::make_unique<BackgroundThread>([promise, work = work_] { promise->set_value(work()); });
+    } catch (const std::system_error&) {
+      return;
+    }
+    answer_ = std::move(answer);
+  }
+  WorkAhead(const WorkAhead&) = delete;
+  WorkAhead& operator=(const WorkAhead&) = delete;
+
+  T Take() { return answer_.valid() ? answer_.get() : work_(); }
+
+ private:
+  std::function<T()> work_;
+  std::future<T> answer_;
+  std::unique_ptr<BackgroundThread> thread_;  // letting go of it neither joins nor stops the thread
 };
 
 }  // namespace isetup

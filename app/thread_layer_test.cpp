@@ -7,8 +7,10 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace isetup {
@@ -147,6 +149,22 @@ TEST(Sleep, WaitsAtLeastTheGivenTime) {
   const auto start = std::chrono::steady_clock::now();
   SleepMilliseconds(30);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+}
+
+// The value is worked out once, on a thread of its own, and handed over whole (move-only values too).
+TEST(WorkAhead, HandsOverTheValueWorkedOutOnAnotherThreadOnce) {
+  std::atomic<int> runs{0};
+  std::thread::id worker;
+  WorkAhead<std::unique_ptr<std::vector<int>>> ahead([&] {
+    ++runs;
+    worker = std::this_thread::get_id();
+    return std::make_unique<std::vector<int>>(std::vector<int>{1, 2, 3});
+  });
+  const auto value = ahead.Take();
+  ASSERT_NE(value, nullptr);
+  EXPECT_EQ(*value, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(runs.load(), 1);
+  EXPECT_NE(worker, std::this_thread::get_id());
 }
 
 }  // namespace
