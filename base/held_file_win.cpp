@@ -39,29 +39,37 @@ std::optional<FileIdentity> IdentityOf(HANDLE handle) {
                       (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
 }
 
-// Reads the whole file from its start and hands it to `check`; false when it cannot be read.
+// A read-only view of a whole file, unmapped on destruction.
+class FileView {
+ public:
+  FileView(HANDLE file, std::size_t size) noexcept {
+    FileHandle mapping(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
+    if (mapping.valid()) view_ = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, size);
+  }
+  ~FileView() {
+    if (view_) UnmapViewOfFile(view_);
+  }
+  FileView(const FileView&) = delete;
+  FileView& operator=(const FileView&) = delete;
+  const std::uint8_t* data() const noexcept { return static_cast<const std::uint8_t*>(view_); }
+
+ private:
+  void* view_ = nullptr;
+};
+
+// Hands `check` the whole file through a read-only view, without copying it; false when it cannot be
+// mapped. Every handle of ours on it shares reading only, so nobody can change it meanwhile.
 bool ContentPasses(HANDLE handle, const ContentCheck& check) {
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(handle, &size) || size.QuadPart < 0 ||
       size.QuadPart > std::numeric_limits<std::int32_t>::max()) {
     return false;
   }
-  LARGE_INTEGER start{};
-  if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN)) return false;
   const auto count = static_cast<std::size_t>(size.QuadPart);
-  std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[count == 0 ? 1 : count]);
-  if (!bytes) return false;
-  std::size_t done = 0;
-  while (done < count) {
-    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 20));
-    DWORD read = 0;
-    if (!ReadFile(handle, bytes.get() + done, chunk, &read, nullptr) || read == 0) return false;
-    done += read;
-  }
-  DWORD extra = 0;
-  std::uint8_t probe = 0;
-  if (!ReadFile(handle, &probe, 1, &extra, nullptr) || extra != 0) return false;  // grew meanwhile
-  return check(std::span<const std::uint8_t>(bytes.get(), count));
+  if (count == 0) return check({});  // an empty file has no view
+  const FileView view(handle, count);
+  if (!view.data()) return false;
+  return check(std::span<const std::uint8_t>(view.data(), count));
 }
 
 // Opens `path` for reading, sharing `share`, and keeps the handle only when it is the plain file

@@ -2,10 +2,9 @@
 // version resource and 14 MB payload, and calls the same routines before it shows its window. Each
 // run appends the time of each stage since process creation (ms) to the file named by
 // BENCH_STAGES_LOG before it shows the window (the timer ends it once the window is visible), one
-// tab-separated line:  entry  controls  window  affiliate  version  temp  online
+// tab-separated line:  entry  window  affiliate  version  temp  online
 // Built a second time with BENCH_IMPORTS_ONLY, it makes none of those calls: the load alone.
 #include <windows.h>
-#include <commctrl.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <urlmon.h>
@@ -44,11 +43,8 @@ volatile const void* const kImports[] = {reinterpret_cast<const void*>(&URLDownl
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  [[maybe_unused]] double stages[7];
+  [[maybe_unused]] double stages[6];
   stages[0] = SinceCreation();
-  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&controls);
-  stages[1] = SinceCreation();
 
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof windowClass;
@@ -61,7 +57,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   HWND hwnd = CreateWindowExW(WS_EX_DLGMODALFRAME, L"BenchStagesWindow", L"", WS_POPUP | WS_CAPTION, CW_USEDEFAULT,
                               CW_USEDEFAULT, 446, 126, nullptr, nullptr, instance, nullptr);
   if (hwnd == nullptr) return 1;
-  stages[2] = SinceCreation();
+  stages[1] = SinceCreation();
 #ifdef BENCH_IMPORTS_ONLY
   if (kImports[0] != nullptr) {
     ShowWindow(hwnd, SW_SHOWNORMAL);
@@ -69,18 +65,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
 #else
   const std::wstring query = isetup::ExtractEmbeddedAffiliateQuery();
-  stages[3] = SinceCreation();
+  stages[2] = SinceCreation();
   const std::wstring version = isetup::GetOwnFileVersion();
-  stages[4] = SinceCreation();
+  stages[3] = SinceCreation();
   const std::wstring temp = isetup::GetTempFolder();
-  stages[5] = SinceCreation();
+  stages[4] = SinceCreation();
   DWORD flags = 0;
   const BOOL online = InternetGetConnectedState(&flags, 0);
-  stages[6] = SinceCreation();
+  stages[5] = SinceCreation();
   wchar_t log[MAX_PATH];
   if (online && kImports[0] != nullptr && !temp.empty() && GetEnvironmentVariableW(L"BENCH_STAGES_LOG", log, MAX_PATH)) {
     if (FILE* file = _wfopen(log, L"a")) {
-      for (int i = 0; i < 7; ++i) std::fprintf(file, i ? "\t%.2f" : "%.2f", stages[i]);
+      for (int i = 0; i < 6; ++i) std::fprintf(file, i ? "\t%.2f" : "%.2f", stages[i]);
       std::fprintf(file, "\n");
       std::fclose(file);
     }

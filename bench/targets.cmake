@@ -10,35 +10,22 @@ if(WIN32)
   add_executable(minimal_window WIN32 ${here}/minimal_window_win.cpp)
   target_link_options(minimal_window PRIVATE -municode -mwindows)
 
-  # The same imports, resources and start-up routines as InternetSetup.exe around a minimal window.
+  # The same imports (delay-imported alike), resources, section alignment and start-up routines as
+  # InternetSetup.exe around a minimal window; the second one makes none of the calls.
   add_executable(startup_stages WIN32 ${here}/startup_stages_win.cpp)
-  target_link_libraries(startup_stages PRIVATE is_update is_payload is_base is_resources wininet urlmon shell32
-                                               ole32 comctl32)
-  target_link_options(startup_stages PRIVATE -municode -mwindows)
   add_executable(startup_imports_only WIN32 ${here}/startup_stages_win.cpp)
   target_compile_definitions(startup_imports_only PRIVATE BENCH_IMPORTS_ONLY)
-  target_link_libraries(startup_imports_only PRIVATE is_update is_payload is_base is_resources wininet urlmon
-                                                     shell32 ole32 comctl32)
-  target_link_options(startup_imports_only PRIVATE -municode -mwindows)
-
-  # A proposal measured beside the real thing: InternetSetup.exe from the same sources and libraries,
-  # its sections aligned to whole pages in the file, so that Wine maps the 14 MB payload instead of
-  # reading it in at every start.
-  get_target_property(app_sources InternetSetup SOURCES)
-  get_target_property(app_dir InternetSetup SOURCE_DIR)
-  get_target_property(app_libraries InternetSetup LINK_LIBRARIES)
-  get_target_property(app_options InternetSetup LINK_OPTIONS)
-  list(TRANSFORM app_sources PREPEND ${app_dir}/)
-  add_executable(InternetSetupFileAligned WIN32 ${app_sources})
-  target_link_libraries(InternetSetupFileAligned PRIVATE ${app_libraries})
-  target_link_options(InternetSetupFileAligned PRIVATE ${app_options} -Wl,--file-alignment=4096)
+  foreach(model IN ITEMS startup_stages startup_imports_only)
+    target_link_libraries(${model} PRIVATE is_update is_payload is_base is_resources wininet urlmon shell32 ole32)
+    target_link_options(${model} PRIVATE -municode -mwindows -Wl,--file-alignment=4096)
+    internetsetup_delay_load(${model} DLLS version urlmon wininet shell32 ole32)
+  endforeach()
 
   add_executable(run_timer_win ${here}/run_timer_win.cpp)
   target_link_libraries(run_timer_win PRIVATE urlmon ole32)
   target_link_options(run_timer_win PRIVATE -municode)
 
-  set_target_properties(payload_bench_win minimal_window startup_stages startup_imports_only
-  InternetSetupFileAligned run_timer_win PROPERTIES
+  set_target_properties(payload_bench_win minimal_window startup_stages startup_imports_only run_timer_win PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 else()
   find_package(benchmark REQUIRED)

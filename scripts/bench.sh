@@ -25,7 +25,7 @@ echo "== building (at most 2 jobs)"
 cmake --preset bench -DINTERNETSETUP_ENDPOINT_HOST=127.0.0.1:$port >/dev/null
 cmake --build --preset bench -j2 --target payload_bench internetsetup-endpoint
 cmake --preset bench-windows -DINTERNETSETUP_ENDPOINT_HOST=127.0.0.1:$port >/dev/null
-cmake --build --preset bench-windows -j2 --target InternetSetup InternetSetupFileAligned sample_installer_next \
+cmake --build --preset bench-windows -j2 --target InternetSetup sample_installer_next \
   payload_bench_win minimal_window startup_stages startup_imports_only run_timer_win
 
 win=build/bench-windows
@@ -59,7 +59,6 @@ BENCH_STAGES_LOG="$temp_win\\startup-stages.log" wine "$(winpath $win/bench/run_
   --rounds "$rounds" \
   "$(winpath $win/bench/minimal_window.exe)" BenchMinimalWindow \
   "$(winpath $win/InternetSetup.exe)" TInternetSetupForm \
-  "$(winpath $win/bench/InternetSetupFileAligned.exe)" TInternetSetupForm \
   "$(winpath $win/bench/startup_imports_only.exe)" BenchStagesWindow \
   "$(winpath $win/bench/startup_stages.exe)" BenchStagesWindow >"$out/wine-startup.tsv"
 cp "$temp_unix/startup-stages.log" "$out/startup-stages.tsv"
@@ -85,8 +84,6 @@ echo "== Wine: the latest-version road, $road_rounds runs"
 road latest $win/InternetSetup.exe "$sample" 2.52.0.0 /version.php
 echo "== Wine: the newer-version road, $road_rounds runs"
 road newer $win/InternetSetup.exe "$next" 2.53.0.0 /version.php /download/TalvimorasterSetup-2.53.0.0.exe
-echo "== Wine: the latest-version road with the file-aligned proposal, $road_rounds runs"
-road latest-aligned $win/bench/InternetSetupFileAligned.exe "$sample" 2.52.0.0 /version.php
 wineserver -k 2>/dev/null || true
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
@@ -146,33 +143,28 @@ startup, fastest, paired = lines["startup"], lines["startup-fastest"], lines["st
 minimal = startup[0]
 add("Wine: start to visible window, InternetSetup.exe vs minimal window program", minimal, startup[1], "ms", 1.3,
     paired=paired[1])
-add("Wine: the same, InternetSetup.exe linked with --file-alignment=4096 (proposal)", minimal, startup[2], "ms",
+add("Wine: the same, minimal window + InternetSetup's imports, manifest and payload", minimal, startup[2], "ms",
     paired=paired[2])
-add("Wine: the same, minimal window + InternetSetup's imports, manifest and payload", minimal, startup[3], "ms",
+add("Wine: the same, + InternetSetup's start-up calls before the window shows", minimal, startup[3], "ms",
     paired=paired[3])
-add("Wine: the same, + InternetSetup's start-up calls before the window shows", minimal, startup[4], "ms",
-    paired=paired[4])
 add("Wine: fastest run of each: InternetSetup.exe vs minimal window program", fastest[0], fastest[1], "ms")
-add("Wine: fastest run of each: file-aligned proposal vs minimal window program", fastest[0], fastest[2], "ms")
 stages = [[float(x) for x in l.split()] for l in open(f"{out}/startup-stages.tsv") if l.strip()]
-steps = ["controls", "window created", "affiliate query", "own version", "temp folder", "InternetGetConnectedState"]
+steps = ["window created", "affiliate query", "own version", "temp folder", "InternetGetConnectedState"]
 for i, step in enumerate(steps):
     ms = statistics.median(r[i + 1] - r[i] for r in stages)
     rows.append((f"Wine: start-up step: {step}", "-", f"{ms:.2f} ms", "-", "-", "info"))
 
-for name, sleeps, requests in (("latest", 2, 1), ("newer", 3, 2), ("latest-aligned", 2, 1)):
+for name, sleeps, requests in (("latest", 2, 1), ("newer", 3, 2)):
     req, visible, exited, reply, setup, launch = (
         float(x) for x in open(f"{out}/wine-road-{name}.tsv").read().split("\t")[1:])
     # Each run (the uncounted first one too) is preceded by the timer's own requests.
     logged = sum(1 for l in open(f"{out}/endpoint-{name}.log") if "GET " in l and " 200 " in l)
     per_run = logged / road_runs - requests
     beyond = exited - sleeps * pause - req
-    label = {"latest": "latest version in use", "newer": "newer version downloaded and verified",
-             "latest-aligned": "latest version in use, file-aligned proposal"}[name]
-    proposal = name.endswith("aligned")
+    label = {"latest": "latest version in use", "newer": "newer version downloaded and verified"}[name]
     rows.append((f"Wine: road '{label}': run beyond {sleeps} x {pause} ms sleeps and {requests} request(s)",
-                 f"exit {exited:.0f} ms, requests {req:.1f} ms", f"{beyond:.0f} ms", "-",
-                 "-" if proposal else "<= 150 ms", "info" if proposal else ("pass" if beyond <= 150 else "miss")))
+                 f"exit {exited:.0f} ms, requests {req:.1f} ms", f"{beyond:.0f} ms", "-", "<= 150 ms",
+                 "pass" if beyond <= 150 else "miss"))
     rows.append((f"Wine: road '{label}': of that, start to visible window", "-", f"{visible:.0f} ms", "-", "-", "info"))
     rows.append((f"Wine: road '{label}': timeline: reply file, installer file written; launch logged; exit", "-",
                  f"{reply:.0f} / {setup:.0f} / {launch:.0f} / {exited:.0f} ms", "-", "-", "info"))
