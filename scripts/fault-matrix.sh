@@ -5,15 +5,9 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh || exit 1
-set -e
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-cmake --preset native >/dev/null
-cmake --build --preset native --target fault_matrix_e2e_test
-set +e
+scripts/build.sh windows native || exit 1
 source scripts/display.sh
 export WINEDEBUG=-all WINEPREFIX=$PWD/build/wineprefix
-[ -f "$WINEPREFIX/system.reg" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
 
 results=build/native/e2e/matrix-results
 rm -rf "$results"

@@ -5,20 +5,9 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 scripts/ensure-deps.sh || exit 1
-set -e
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-cmake --preset native >/dev/null
-cmake --build --preset native
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
-cmake --preset tsan >/dev/null
-cmake --build --preset tsan
-set +e
+scripts/build.sh windows native fuzz tsan || exit 1
 source scripts/display.sh
 export WINEDEBUG=-all WINEPREFIX=$PWD/build/wineprefix
-# Create the prefix once, before tests start Wine side by side.
-[ -f "$WINEPREFIX/system.reg" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
 
 passed=0
 failed=0

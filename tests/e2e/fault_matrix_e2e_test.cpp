@@ -438,8 +438,9 @@ struct ResultLine {
     char number[8];
     std::snprintf(number, sizeof number, "%03d", static_cast<int>(row - all.begin()));
     std::ofstream(folder / (std::string(number) + "." + scenario.group + "." + scenario.name + ".tsv"))
-        << scenario.group << '\t' << scenario.name << '\t' << scenario.what << '\t' << NameOf(scenario.bytes)
-        << " at " << scenario.fileName << '\t' << observed << '\t' << seconds << '\t' << (passed ? "pass" : "FAIL")
+        << scenario.group << '\t' << scenario.name << '\t' << scenario.what << '\t' << scenario.launches
+        << " launch: " << scenario.fileName << " (" << NameOf(scenario.bytes) << "), " << scenario.minSeconds << "–"
+        << scenario.maxSeconds << " s" << '\t' << observed << '\t' << seconds << '\t' << (passed ? "pass" : "FAIL")
         << '\n';
   }
 };
@@ -477,8 +478,9 @@ TEST_P(FaultMatrix, OneLaunchInTime) {
                         : there == Next()         ? "next release"
                         : stage.launched && there == *stage.launched ? "served"
                                                                      : "other bytes";
-    result.observed = std::to_string(run.launches.size()) + " launch(es); " + which + " at " + scenario.fileName;
-    if (!run.launches.empty()) result.observed += "; launched " + FileNameOf(run.launches[0].path);
+    result.observed = std::to_string(run.launches.size()) + " launch";
+    for (const auto& launch : run.launches) result.observed += ": " + FileNameOf(launch.path);
+    result.observed += std::string(" (") + which + " at " + scenario.fileName + ")";
   }
   const Bytes& expected = scenario.bytes == Launched::Embedded ? Embedded()
                           : scenario.bytes == Launched::Next   ? Next()
