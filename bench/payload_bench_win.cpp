@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_timing_win.h"
 #include "bench/payload_fixture.h"
 #include "payload/checksum.h"
 #include "payload/download_verification.h"
@@ -27,23 +28,6 @@ namespace isetup::bench {
 namespace {
 
 constexpr std::size_t kChunk = 256 * 1024;
-
-double Now() {
-  static const double frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart);
-  }();
-  LARGE_INTEGER t;
-  QueryPerformanceCounter(&t);
-  return static_cast<double>(t.QuadPart) * 1000.0 / frequency;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 [[gnu::noinline]] std::uint32_t PlainSum(const std::uint8_t* data, std::size_t size) {
   std::uint32_t sum = 0;

@@ -13,20 +13,13 @@
 #include <vector>
 
 #include "build_config.h"
+#include "tests/support/wine_path.h"
 #include "update/version_resource.h"
 
 namespace isetup {
 namespace {
 
-// Build-tree paths are Unix paths; Wine shows the Unix root as drive Z:.
-std::wstring WindowsPath(std::string_view path) {
-  std::wstring out(path.begin(), path.end());
-  if (!out.empty() && out.front() == L'/') out.insert(0, L"Z:");
-  for (wchar_t& c : out) {
-    if (c == L'/') c = L'\\';
-  }
-  return out;
-}
+using isetup::testing::WindowsPath;
 
 std::wstring OwnPath() {
   wchar_t path[MAX_PATH];

@@ -12,21 +12,13 @@ namespace isetup::ui {
 bool SkinButton::Create(HWND parent, const Box& box, const ComponentSpec& declared, std::function<void()> onClick) {
   caption_ = std::wstring(declared.caption);
   onClick_ = std::move(onClick);
-  declaredFont_ = fontSpec_ = declared.defaultFont;
-  font_ = CreatePlainFont(fontSpec_);
+  DeclareFont(declared.defaultFont);
   return CreateControl(kSkinButtonClass, parent, box, caption_);
 }
 
 void SkinButton::SetSkinEntry(const ButtonSkinEntry* entry) {
   assert(OnOwnThread());
   skin_ = entry;
-  RedrawNow();
-}
-
-void SkinButton::SetDpi(int dpi) {
-  assert(OnOwnThread());
-  fontSpec_ = ScaleDeclaredFont(declaredFont_, dpi);
-  font_ = CreatePlainFont(fontSpec_);
   RedrawNow();
 }
 
@@ -111,15 +103,15 @@ void SkinButton::PaintPlain(HDC dc, const RECT& client) {
   if (caption_.empty()) return;
   RECT text = client;
   if (state_ == ButtonState::Pressed) OffsetRect(&text, 1, 1);
-  SelectGuard font(dc, font_.get());
+  SelectGuard font(dc, Font());
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, ToColorRef(fontSpec_.colour));
+  SetTextColor(dc, ToColorRef(FontAtDpi().colour));
   DrawTextW(dc, caption_.c_str(), static_cast<int>(caption_.size()), &text,
             DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
 
 void SkinButton::OnDestroy() {
-  font_.reset();
+  FontedControl::OnDestroy();
   if (GetCapture() == hwnd()) ReleaseCapture();
 }
 

@@ -48,8 +48,28 @@ class ButtonSkinEntry {
   virtual void DrawButton(HDC dc, const RECT& client, ButtonState state, const std::wstring& caption) const = 0;
 };
 
+// What the three controls share: text drawn in the plain look's DefaultFont declared for the control,
+// scaled from 96 dpi for the DPI set.
+class FontedControl : public ControlWindow {
+ public:
+  // Scales the plain look's DefaultFont from 96 dpi to dpi and redraws.
+  void SetDpi(int dpi);
+
+ protected:
+  // The declared font at 96 dpi, taken before the window is created.
+  void DeclareFont(const FontSpec& declared);
+  const FontSpec& FontAtDpi() const { return fontSpec_; }
+  HFONT Font() const { return font_.get(); }
+  void OnDestroy() override { font_.reset(); }
+
+ private:
+  FontSpec declaredFont_;  // at 96 dpi
+  FontSpec fontSpec_;      // at the DPI set
+  GdiObject<HFONT> font_;
+};
+
 // The status line. Its window text is its caption.
-class SkinLabel final : public ControlWindow {
+class SkinLabel final : public FontedControl {
  public:
   SkinLabel() = default;
   ~SkinLabel() override = default;
@@ -60,26 +80,20 @@ class SkinLabel final : public ControlWindow {
   void SetCaption(const std::wstring& caption);
   const std::wstring& Caption() const { return caption_; }
   void SetSkinEntry(const LabelSkinEntry* entry);
-  // Scales the plain look's DefaultFont from 96 dpi to dpi (a skin entry brings its own font) and redraws.
-  void SetDpi(int dpi);
 
  private:
   void Paint(HDC dc, const RECT& client) override;
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-  void OnDestroy() override;
   void PaintPlain(HDC dc, const RECT& client);
 
   std::wstring caption_;
   TextAlignment alignment_ = TextAlignment::Center;
   LabelBorder border_ = LabelBorder::None;
-  FontSpec declaredFont_;  // at 96 dpi
-  FontSpec fontSpec_;      // at the DPI set
-  GdiObject<HFONT> font_;
   const LabelSkinEntry* skin_ = nullptr;
 };
 
 // The progress gauge. Its window text is the composed gauge text, e.g. "Загружено 42%".
-class SkinGauge final : public ControlWindow {
+class SkinGauge final : public FontedControl {
  public:
   SkinGauge() = default;
   ~SkinGauge() override = default;
@@ -105,28 +119,22 @@ class SkinGauge final : public ControlWindow {
   // The accessible value: the percentage followed by "%", e.g. "42%".
   std::wstring AccessibleValue() const;
   void SetSkinEntry(const GaugeSkinEntry* entry);
-  // Scales the plain look's DefaultFont from 96 dpi to dpi and redraws.
-  void SetDpi(int dpi);
 
  private:
   void Paint(HDC dc, const RECT& client) override;
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-  void OnDestroy() override;
   void PaintPlain(HDC dc, const RECT& client);
   void Changed(bool now);
 
   GaugeModel model_;
   std::wstring shownText_;   // the window text last set
   std::wstring shownValue_;  // the accessible value last announced
-  FontSpec declaredFont_;
-  FontSpec fontSpec_;
-  GdiObject<HFONT> font_;
   const GaugeSkinEntry* skin_ = nullptr;
 };
 
 // The cancel button: pressed by the mouse only, never by keys, never holding the focus.
 // OnClick fires on a left-button release over the button that follows a press on it.
-class SkinButton final : public ControlWindow {
+class SkinButton final : public FontedControl {
  public:
   SkinButton() = default;
   ~SkinButton() override = default;
@@ -136,8 +144,6 @@ class SkinButton final : public ControlWindow {
   const std::wstring& Caption() const { return caption_; }
   ButtonState State() const { return state_; }
   void SetSkinEntry(const ButtonSkinEntry* entry);
-  // Scales the plain look's DefaultFont from 96 dpi to dpi and redraws.
-  void SetDpi(int dpi);
 
  private:
   void Paint(HDC dc, const RECT& client) override;
@@ -151,9 +157,6 @@ class SkinButton final : public ControlWindow {
   std::function<void()> onClick_;
   ButtonState state_ = ButtonState::Normal;
   bool tracking_ = false;  // a TME_LEAVE request is pending
-  FontSpec declaredFont_;
-  FontSpec fontSpec_;
-  GdiObject<HFONT> font_;
   const ButtonSkinEntry* skin_ = nullptr;
 };
 

@@ -9,8 +9,7 @@ namespace isetup::ui {
 
 bool SkinGauge::Create(HWND parent, const Box& box, const ComponentSpec& declared) {
   model_ = GaugeModel(declared.gauge);
-  declaredFont_ = fontSpec_ = declared.defaultFont;
-  font_ = CreatePlainFont(fontSpec_);
+  DeclareFont(declared.defaultFont);
   shownText_ = model_.Text();
   shownValue_ = AccessibleValue();
   return CreateControl(kSkinGaugeClass, parent, box, shownText_);
@@ -86,13 +85,6 @@ void SkinGauge::SetSkinEntry(const GaugeSkinEntry* entry) {
   RedrawNow();
 }
 
-void SkinGauge::SetDpi(int dpi) {
-  assert(OnOwnThread());
-  fontSpec_ = ScaleDeclaredFont(declaredFont_, dpi);
-  font_ = CreatePlainFont(fontSpec_);
-  RedrawNow();
-}
-
 LRESULT SkinGauge::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_GETOBJECT:
@@ -137,18 +129,17 @@ void SkinGauge::PaintPlain(HDC dc, const RECT& client) {
 
   const std::wstring text = model_.Text();
   if (text.empty()) return;
-  SelectGuard font(dc, font_.get());
+  SelectGuard font(dc, Font());
   SIZE extent{};
   const int length = static_cast<int>(text.size());
   GetTextExtentPoint32W(dc, text.c_str(), length, &extent);
   const Point at = GaugeTextOrigin({client.right - client.left, client.bottom - client.top}, {extent.cx, extent.cy},
-                                   fontSpec_.height);
+                                   FontAtDpi().height);
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, ToColorRef(fontSpec_.colour));
+  SetTextColor(dc, ToColorRef(FontAtDpi().colour));
   ExtTextOutW(dc, client.left + at.x, client.top + at.y, ETO_CLIPPED, &client, text.c_str(),
               static_cast<UINT>(length), nullptr);
 }
 
-void SkinGauge::OnDestroy() { font_.reset(); }
 
 }  // namespace isetup::ui

@@ -11,8 +11,7 @@ bool SkinLabel::Create(HWND parent, const Box& box, const ComponentSpec& declare
   caption_ = std::wstring(declared.caption);
   alignment_ = declared.alignment;
   border_ = declared.border;
-  declaredFont_ = fontSpec_ = declared.defaultFont;
-  font_ = CreatePlainFont(fontSpec_);
+  DeclareFont(declared.defaultFont);
   return CreateControl(kSkinLabelClass, parent, box, caption_);
 }
 
@@ -29,13 +28,6 @@ void SkinLabel::SetCaption(const std::wstring& caption) {
 void SkinLabel::SetSkinEntry(const LabelSkinEntry* entry) {
   assert(OnOwnThread());
   skin_ = entry;
-  RedrawNow();
-}
-
-void SkinLabel::SetDpi(int dpi) {
-  assert(OnOwnThread());
-  fontSpec_ = ScaleDeclaredFont(declaredFont_, dpi);
-  font_ = CreatePlainFont(fontSpec_);
   RedrawNow();
 }
 
@@ -63,17 +55,16 @@ void SkinLabel::PaintPlain(HDC dc, const RECT& client) {
 
   const Box textBox = LabelTextBox(Box{client.left, client.top, client.right, client.bottom}, false);
   const RECT clip = ToRect(textBox);
-  SelectGuard font(dc, font_.get());
+  SelectGuard font(dc, Font());
   SIZE extent{};
   const int length = static_cast<int>(caption_.size());
   GetTextExtentPoint32W(dc, caption_.c_str(), length, &extent);
-  const Point at = PlaceText(textBox, {extent.cx, extent.cy}, alignment_, fontSpec_.height);
+  const Point at = PlaceText(textBox, {extent.cx, extent.cy}, alignment_, FontAtDpi().height);
   SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, ToColorRef(fontSpec_.colour));
+  SetTextColor(dc, ToColorRef(FontAtDpi().colour));
   // Clipped at the box on both sides, no ellipsis.
   ExtTextOutW(dc, at.x, at.y, ETO_CLIPPED, &clip, caption_.c_str(), static_cast<UINT>(length), nullptr);
 }
 
-void SkinLabel::OnDestroy() { font_.reset(); }
 
 }  // namespace isetup::ui

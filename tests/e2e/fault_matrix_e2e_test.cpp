@@ -154,7 +154,9 @@ struct Scenario {
   double minSeconds = 0;
   double maxSeconds = 25;
   bool online = true;
-  std::size_t launches = 1;  // 0 only where Wine cannot start the file (said at the row)
+  // Started through the temp folder's 8.3 form, which Wine does not always manage (said at the row):
+  // at most one launch then, by a short path.
+  bool shortFolder = false;
 };
 
 // The program's time-out: 600 monitor passes of 100 ms; the forced fall-back comes 50 ticks later.
@@ -386,10 +388,10 @@ std::vector<Scenario> LocalScenarios() {
       {"local", "TempPathAtTheLimit", "offline; a 235-character temp folder (second name ends at 259)",
        [](Stagecraft& s) { s.TempFolderOfLength(kLongestPlainPath - kLongestTempFileName); }, Launched::Embedded, kSetup,
        {}, 0, 15, false},
-      // The program asks the shell for the 8.3 path (79 characters here), but Wine cannot start a program
-      // whose long path passes 259 characters by any name: no launch is what Wine allows.
-      {"local", "TempPathBeyondTheLimit", "offline; a 250-character temp folder (written, started by its 8.3 form)",
-       [](Stagecraft& s) { s.TempFolderOfLength(250); }, Launched::Embedded, kSetup, {}, 0, 15, false, 0},
+      // The program asks the shell for the 8.3 path (79 characters here); Wine 8 starts it in some runs
+      // and in others fails inside CreateProcess (it resolves the long path into a garbled one).
+      {"local", "TempPathBeyondTheLimit", "offline; a 250-character temp folder (started by its 8.3 form; Wine may fail to)",
+       [](Stagecraft& s) { s.TempFolderOfLength(250); }, Launched::Embedded, kSetup, {}, 0, 15, false, true},
   };
 }
 
@@ -438,8 +440,8 @@ struct ResultLine {
     char number[8];
     std::snprintf(number, sizeof number, "%03d", static_cast<int>(row - all.begin()));
     std::ofstream(folder / (std::string(number) + "." + scenario.group + "." + scenario.name + ".tsv"))
-        << scenario.group << '\t' << scenario.name << '\t' << scenario.what << '\t' << scenario.launches
-        << " launch: " << scenario.fileName << " (" << NameOf(scenario.bytes) << "), " << scenario.minSeconds << "–"
+        << scenario.group << '\t' << scenario.name << '\t' << scenario.what << '\t'
+        << (scenario.shortFolder ? "at most 1 launch, by its 8.3 path: " : "1 launch: ") << scenario.fileName << " (" << NameOf(scenario.bytes) << "), " << scenario.minSeconds << "–"
         << scenario.maxSeconds << " s" << '\t' << observed << '\t' << seconds << '\t' << (passed ? "pass" : "FAIL")
         << '\n';
   }
@@ -486,10 +488,21 @@ TEST_P(FaultMatrix, OneLaunchInTime) {
                           : scenario.bytes == Launched::Next   ? Next()
                                                                : *stage.launched;
 
-  ASSERT_EQ(run.launches.size(), scenario.launches);
   EXPECT_EQ(run.exitCode, 0);
-  if (scenario.launches == 1) {
-    EXPECT_EQ(run.launches[0].path, sandbox.TempFolderWindows() + scenario.fileName);
+  if (scenario.shortFolder) {
+    ASSERT_LE(run.launches.size(), 1u);
+  } else {
+    ASSERT_EQ(run.launches.size(), 1u);
+  }
+  if (!run.launches.empty()) {
+    const std::string& path = run.launches[0].path;
+    if (scenario.shortFolder) {
+      EXPECT_LE(path.size(), kLongestPlainPath);
+      EXPECT_NE(path.find('~'), std::string::npos) << path;
+      EXPECT_EQ(FileNameOf(path), scenario.fileName);
+    } else {
+      EXPECT_EQ(path, sandbox.TempFolderWindows() + scenario.fileName);
+    }
     EXPECT_EQ(run.launches[0].size, static_cast<long long>(expected.size()));
   }
   EXPECT_TRUE(ReadBytes(sandbox.TempFolder() / scenario.fileName) == expected)

@@ -2,12 +2,8 @@
 // under Wine, their output and the sample installer's launch log collected.
 #include "tests/e2e/wine_sandbox.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,8 +16,7 @@
 #include <thread>
 
 #include "build_config.h"
-
-extern char** environ;
+#include "tests/support/child_process.h"
 
 namespace isetup::e2e {
 namespace fs = std::filesystem;
@@ -43,93 +38,7 @@ std::string UserName() {
   return entry ? entry->pw_name : "root";
 }
 
-// A child process with its environment; stdout optionally into a pipe.
-class Child {
- public:
-  Child(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv, bool captureStdout) {
-    // Our own values replace inherited ones of the same name (a WINEPREFIX exported by the caller).
-    auto overridden = [&](const std::string& entry) {
-      const std::string name = entry.substr(0, entry.find('='));
-      for (const auto& extra : extraEnv)
-        if (extra.compare(0, name.size() + 1, name + "=") == 0) return true;
-      return false;
-    };
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-      if (!overridden(*e)) env.emplace_back(*e);
-    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-    std::vector<char*> argvPointers, envPointers;
-    for (const auto& a : argv) argvPointers.push_back(const_cast<char*>(a.c_str()));
-    argvPointers.push_back(nullptr);
-    for (const auto& e : env) envPointers.push_back(const_cast<char*>(e.c_str()));
-    envPointers.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    int fds[2] = {-1, -1};
-    if (captureStdout) {
-      if (pipe(fds) != 0) throw std::runtime_error("pipe failed");
-      posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-      posix_spawn_file_actions_addclose(&actions, fds[0]);
-      posix_spawn_file_actions_addclose(&actions, fds[1]);
-    }
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);  // its own group, killed as a whole
-    posix_spawnattr_setpgroup(&attributes, 0);
-    const int error = posix_spawnp(&pid_, argvPointers[0], &actions, &attributes, argvPointers.data(),
-                                   envPointers.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (error != 0) throw std::runtime_error("cannot start " + argv[0]);
-    if (captureStdout) {
-      close(fds[1]);
-      out_ = fds[0];
-    }
-  }
-  ~Child() {
-    if (pid_ > 0 && !reaped_) {
-      kill(-pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-  }
-
-  // Waits for the exit; -1 after killing it at the deadline.
-  int Wait(Clock::time_point deadline) {
-    for (;;) {
-      int status = 0;
-      const pid_t done = waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
-        reaped_ = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      if (Clock::now() > deadline) {
-        kill(-pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        reaped_ = true;
-        return -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-  }
-
-  // Reads one line of the captured output; false at its end.
-  bool ReadLine(std::string& line) {
-    line.clear();
-    char c;
-    while (read(out_, &c, 1) == 1) {
-      if (c == '\n') return true;
-      line.push_back(c);
-    }
-    return !line.empty();
-  }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  bool reaped_ = false;
-};
+using Child = isetup::testing::ChildProcess;
 
 std::vector<std::string> WineCommand(bool online, const fs::path& exe, const std::vector<std::string>& args) {
   std::vector<std::string> command;

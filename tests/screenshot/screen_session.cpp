@@ -3,9 +3,6 @@
 #include "tests/screenshot/screen_session.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -15,8 +12,6 @@
 #include <stdexcept>
 
 #include "build_config.h"
-
-extern char** environ;
 
 namespace isetup::screenshot {
 namespace fs = std::filesystem;
@@ -70,84 +65,6 @@ bool Shell(const std::vector<std::string>& env, const std::string& command) {
 }
 
 }  // namespace
-
-Process::Process(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv, bool captureStdout,
-                 int extraFdToChild) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-  std::vector<char*> argvPointers, envPointers;
-  for (const auto& a : argv) argvPointers.push_back(const_cast<char*>(a.c_str()));
-  argvPointers.push_back(nullptr);
-  for (const auto& e : env) envPointers.push_back(const_cast<char*>(e.c_str()));
-  envPointers.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  int fds[2] = {-1, -1};
-  if (captureStdout) {
-    if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_addclose(&actions, fds[1]);
-  }
-  if (extraFdToChild >= 0) posix_spawn_file_actions_adddup2(&actions, extraFdToChild, 3);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  const int error =
-      posix_spawnp(&pid_, argvPointers[0], &actions, &attributes, argvPointers.data(), envPointers.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (captureStdout) {
-    close(fds[1]);
-    out_ = fds[0];
-  }
-  if (error != 0) throw std::runtime_error("cannot start " + argv[0]);
-}
-
-Process::~Process() {
-  Kill();
-  if (out_ >= 0) close(out_);
-}
-
-void Process::Kill() {
-  if (pid_ > 0 && !reaped_) {
-    kill(-pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    reaped_ = true;
-  }
-}
-
-int Process::Wait(Clock::time_point deadline) {
-  while (!reaped_) {
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) == pid_) {
-      reaped_ = true;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    if (Clock::now() > deadline) {
-      Kill();
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return -1;
-}
-
-bool Process::ReadLine(std::string& line) {
-  line.clear();
-  char c;
-  while (read(out_, &c, 1) == 1) {
-    if (c == '\n') {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      return true;
-    }
-    line.push_back(c);
-  }
-  return !line.empty();
-}
 
 VirtualDisplay::VirtualDisplay() {
   int fds[2];

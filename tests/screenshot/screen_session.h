@@ -2,8 +2,6 @@
 // that reports where the window is and what it shows, screenshots of the display, and the real pointer.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -16,30 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/child_process.h"
+
 namespace isetup::screenshot {
 
 using Clock = std::chrono::steady_clock;
 
-// A child process in a process group of its own (killed as a whole), stdout optionally read through a pipe.
-class Process {
- public:
-  Process(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv, bool captureStdout,
-          int extraFdToChild = -1);
-  ~Process();
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-
-  // One line of the captured output without its line end; false at its end.
-  bool ReadLine(std::string& line);
-  // Waits for the exit until the deadline; -1 after killing it there.
-  int Wait(Clock::time_point deadline);
-  void Kill();
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  bool reaped_ = false;
-};
+using Process = isetup::testing::ChildProcess;
 
 // An Xvfb display of its own (1024 × 768, 24 bits, black root), picked free by the server itself.
 class VirtualDisplay {

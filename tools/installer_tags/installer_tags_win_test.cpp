@@ -15,20 +15,14 @@
 #include "payload/affiliate_tags.h"
 #include "payload/checksum.h"
 #include "payload/pe_resources.h"
+#include "tests/support/wine_path.h"
 
 namespace isetup {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::wstring WindowsPath(std::string_view path) {
-  std::wstring out(path.begin(), path.end());
-  if (!out.empty() && out.front() == L'/') out.insert(0, L"Z:");
-  for (wchar_t& c : out) {
-    if (c == L'/') c = L'\\';
-  }
-  return out;
-}
+using isetup::testing::WindowsPath;
 
 std::string ReadText(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);

@@ -12,19 +12,13 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/wine_path.h"
+
 namespace {
 
 constexpr std::uint64_t kDeliveredSize = 14'178'100;
 
-// Build-tree paths are Unix paths; Wine shows the Unix root as drive Z:.
-std::wstring WindowsPath(std::string_view path) {
-    std::wstring out(path.begin(), path.end());
-    if (!out.empty() && out.front() == L'/') out.insert(0, L"Z:");
-    for (wchar_t& c : out) {
-        if (c == L'/') c = L'\\';
-    }
-    return out;
-}
+using isetup::testing::WindowsPath;
 
 const std::wstring kSample = WindowsPath(SAMPLE_INSTALLER_PATH);
 const std::wstring kNext = WindowsPath(SAMPLE_INSTALLER_NEXT_PATH);
