@@ -37,8 +37,10 @@ mkdir -p docs
   echo
   echo "Made by \`scripts/fault-matrix.sh\` on $(date -u '+%Y-%m-%d') ($(uname -m), $(nproc) cores, $(wine --version 2>/dev/null))."
   echo "Each scenario runs the real \`InternetSetup.exe\` under Wine in a prefix of its own, against the"
-  echo "reference endpoint misbehaving as described, and asserts exactly one launch, of the expected file"
-  echo "with the expected bytes, within the time bound (\`tests/e2e/fault_matrix_e2e_test.cpp\`)."
+  echo "reference endpoint misbehaving as described, and asserts exactly one launch (at most one where the row"
+  echo "says Wine may fail to start the file), of the expected file with the expected bytes, the status shown"
+  echo "and the time bound (\`tests/e2e/fault_matrix_e2e_test.cpp\`). Rows that say \"under Wine\" behave"
+  echo "differently on Windows, as the test's comments explain."
   echo
   cat "$results"/*.tsv | awk -F'\t' '
     { n++; if ($7 == "pass") ok++; if ($6 + 0 > longest) { longest = $6 + 0; name = $1 "/" $2 } }
