@@ -7,55 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "ui/control_test_support_win.h"
+
 namespace isetup::ui {
 namespace {
 
-constexpr wchar_t kParentClass[] = L"SkinControlsTestParent";
+using testing::Pump;
 
 // A top-level window of the window's client size holding the three controls at their laid-out boxes.
 // Only a visible window keeps update regions, so the redraw tests ask for one.
-class ControlsWindow {
- public:
-  explicit ControlsWindow(bool visible = false) {
-    WNDCLASSW wc{};
-    wc.lpfnWndProc = DefWindowProcW;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kParentClass;
-    RegisterClassW(&wc);  // fails harmlessly from the second window on
-    parent_ = CreateWindowExW(WS_EX_TOOLWINDOW, kParentClass, L"", WS_POPUP | (visible ? WS_VISIBLE : 0), 0, 0,
-                              440, 97, nullptr, nullptr, wc.hInstance, nullptr);
-    const SetupFormBoxes boxes = LayOutSetupForm({440, 97}, 25);
-    created_ = parent_ &&
-               button.Create(parent_, boxes.cancelButton, SetupFormComponent(ComponentRole::CancelButton),
-                             [this] { ++clicks; }) &&
-               gauge.Create(parent_, boxes.gauge, SetupFormComponent(ComponentRole::ProgressGauge)) &&
-               label.Create(parent_, boxes.label, SetupFormComponent(ComponentRole::StatusLine));
-  }
-  ~ControlsWindow() {
-    if (parent_) DestroyWindow(parent_);
-  }
-
-  bool created() const { return created_; }
-  HWND parent() const { return parent_; }
-
-  SkinButton button;
-  SkinGauge gauge;
-  SkinLabel label;
-  int clicks = 0;
-
- private:
-  HWND parent_ = nullptr;
-  bool created_ = false;
+struct ControlsWindow : testing::ControlsHost {
+  explicit ControlsWindow(bool visible = false) : ControlsHost({440, 97}, 25, visible) {}
 };
-
-// Runs everything queued for this thread, as the message loop would.
-void Pump() {
-  MSG msg;
-  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-}
 
 std::wstring WindowText(HWND hwnd) {
   wchar_t text[256] = {};

@@ -40,6 +40,16 @@ class CommittedSkin : public ::testing::Test {
     if (!container) return SkinResult<Skin>::Fail(container.error());
     return AssembleSkin(std::move(container).value());
   }
+  // The container with the first `from` in its description replaced by `to`; empty when `from` is not there.
+  static Bytes WithDescriptionEdit(const std::string& from, const std::string& to) {
+    std::string text(container_->begin() + kDescriptionAt, container_->end());
+    const std::size_t at = text.find(from);
+    if (at == std::string::npos) return {};
+    text.replace(at, from.size(), to);
+    Bytes bytes(container_->begin(), container_->begin() + kDescriptionAt);
+    bytes.insert(bytes.end(), text.begin(), text.end());
+    return bytes;
+  }
   static Bytes* compressed_;
   static Bytes* container_;
 };
@@ -190,7 +200,6 @@ TEST_F(CommittedSkin, DamagedFieldsAreRefused) {
 }
 
 TEST_F(CommittedSkin, RectanglesOutsideTheirPicturesAreRefused) {
-  const std::string text(container_->begin() + kDescriptionAt, container_->end());
   struct Case {
     const char* from;
     const char* to;
@@ -206,14 +215,9 @@ TEST_F(CommittedSkin, RectanglesOutsideTheirPicturesAreRefused) {
       {"skinrect=207,28,273,47", "skinrect=207,28,-273,47"},
       {"pictureindex=0\r\nskinrect=0,0,92,25", "pictureindex=1\r\nskinrect=0,0,92,25"},
   };
-  Bytes head(container_->begin(), container_->begin() + kDescriptionAt);
   for (const Case& c : cases) {
-    std::string changed = text;
-    const std::size_t at = changed.find(c.from);
-    ASSERT_NE(at, std::string::npos) << c.from;
-    changed.replace(at, std::string(c.from).size(), c.to);
-    Bytes bytes = head;
-    bytes.insert(bytes.end(), changed.begin(), changed.end());
+    const Bytes bytes = WithDescriptionEdit(c.from, c.to);
+    ASSERT_FALSE(bytes.empty()) << c.from;
     EXPECT_FALSE(LoadContainer(bytes)) << c.to;
   }
 }
@@ -221,7 +225,6 @@ TEST_F(CommittedSkin, RectanglesOutsideTheirPicturesAreRefused) {
 // The loader measured these boxes before checking them, and the edges' difference overflowed int
 // (seen while writing tests/fuzz/skin_description_fuzz, whose corpus keeps the caption case).
 TEST_F(CommittedSkin, RectanglesWithEdgesAtTheEndsOfTheIntRangeAreRefused) {
-  const std::string text(container_->begin() + kDescriptionAt, container_->end());
   struct Case {
     const char* from;
     const char* to;
@@ -234,14 +237,9 @@ TEST_F(CommittedSkin, RectanglesWithEdgesAtTheEndsOfTheIntRangeAreRefused) {
       {"skinrect=191,34,221,51", "skinrect=191,-2147483648,221,51"},
       {"skinrect=207,28,273,47", "skinrect=2147483647,28,-2147483648,47"},
   };
-  Bytes head(container_->begin(), container_->begin() + kDescriptionAt);
   for (const Case& c : cases) {
-    std::string changed = text;
-    const std::size_t at = changed.find(c.from);
-    ASSERT_NE(at, std::string::npos) << c.from;
-    changed.replace(at, std::string(c.from).size(), c.to);
-    Bytes bytes = head;
-    bytes.insert(bytes.end(), changed.begin(), changed.end());
+    const Bytes bytes = WithDescriptionEdit(c.from, c.to);
+    ASSERT_FALSE(bytes.empty()) << c.from;
     const auto skin = LoadContainer(bytes);
     EXPECT_FALSE(skin) << c.to;
     EXPECT_NE(skin.error().find("outside"), std::string::npos) << c.to << ": " << skin.error();
