@@ -258,6 +258,27 @@ INSTANTIATE_TEST_SUITE_P(
              {kDownloading253, std::wstring(StatusDownloadFailed)}, true}),
     [](const ::testing::TestParamInfo<Road>& info) { return std::string(info.param.name); });
 
+// A cancel that comes once the installer's transfer has ended gives up nothing: the
+// worker does not read the flag, so the verified download is kept.
+TEST(DownloadWorker, CancelAfterTheTransferEndedKeepsTheVerifiedDownload) {
+  SetupRun run;
+  run.SetupPath.Set(kSetupPath);
+  run.VersionInfoPath = kInfoPath;
+  run.OwnVersionText = L"2.52.0.0";
+  FakeServices services(run);
+  services.reply = Reply(L"2.53.0.0");
+  services.onDownload = [&run](const std::wstring& path) {
+    if (path == kSetupPath) run.State.CancelRequested = true;
+  };
+  WorkerGate gate;
+  RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000, std::nullopt});
+  EXPECT_EQ(services.events,
+            Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum", "hold"},
+                   true));
+  EXPECT_EQ(run.StatusText.Get(), StatusCompleted);
+  EXPECT_EQ(run.SetupPath.Get(), kSetupPath);
+}
+
 // A SetupPath that cannot be replaced (an earlier installer still runs from it) moves the run to the
 // second name before Finished; when neither can be written, SetupPath stays and nothing is held.
 TEST(DownloadWorker, EmbeddedInstallerGoesToTheSecondNameWhenSetupPathCannotBeReplaced) {
