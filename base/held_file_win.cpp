@@ -33,10 +33,9 @@ std::uint64_t FreshNameNonce() noexcept {
 namespace {
 
 std::optional<FileIdentity> IdentityOf(HANDLE handle) {
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!GetFileInformationByHandle(handle, &information)) return std::nullopt;
-  return FileIdentity{information.dwVolumeSerialNumber,
-                      (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow};
+  const std::optional<NameFacts> facts = ExamineFile(handle);
+  if (!facts) return std::nullopt;
+  return facts->identity;
 }
 
 // A read-only view of a whole file, unmapped on destruction.
@@ -72,14 +71,23 @@ bool ContentPasses(HANDLE handle, const ContentCheck& check) {
   return check(std::span<const std::uint8_t>(view.data(), count));
 }
 
-// Opens `path` for reading, sharing `share`, and keeps the handle only when it is the plain file
-// `expected` (or any plain file when there is no expectation).
-FileHandle OpenPlainFile(const std::wstring& path, DWORD access, DWORD share,
-                         const std::optional<FileIdentity>& expected) {
+// Opens `path` for reading, sharing `share`, and keeps the handle only when it is a plain file standing
+// at that name itself.
+FileHandle OpenPlainFile(const std::wstring& path, DWORD access, DWORD share) {
   FileHandle file(OpenNameItself(path, access, share));
   if (!file.valid()) return {};
   const std::optional<NameFacts> facts = ExamineName(file.get(), path);
-  if (!facts || !facts->plainFile() || (expected && facts->identity != *expected)) return {};
+  if (!facts || !facts->plainFile()) return {};
+  return file;
+}
+
+// Opens `path` when it is still the plain file `ours` (no link, a single name). The identity alone
+// decides, so the name is not examined.
+FileHandle OpenOurFile(const std::wstring& path, DWORD access, DWORD share, const FileIdentity& ours) {
+  FileHandle file(OpenNameItself(path, access, share));
+  if (!file.valid()) return {};
+  const std::optional<NameFacts> facts = ExamineFile(file.get());
+  if (!facts || !facts->plainFile() || facts->identity != ours) return {};
   return file;
 }
 
@@ -99,7 +107,7 @@ bool RemoveReparsePointAt(const std::wstring& path) {
 }  // namespace
 
 HeldFile HoldFile(const std::wstring& path, const ContentCheck& check) noexcept {
-  FileHandle file = OpenPlainFile(path, GENERIC_READ, FILE_SHARE_READ, std::nullopt);
+  FileHandle file = OpenPlainFile(path, GENERIC_READ, FILE_SHARE_READ);
   if (!file.valid() || !ContentPasses(file.get(), check)) return {};
   return HeldFile(std::move(file), path);
 }
@@ -146,11 +154,12 @@ HeldFile FileReplacement::Commit(const ContentCheck& check) noexcept {
   writer_.reset();
 
   // Read back under a handle that lets no one write it any more: what another process may have done
-  // to the fresh file while it was closed shows here.
-  FileHandle fresh = OpenPlainFile(freshPath_, GENERIC_READ | DELETE, FILE_SHARE_READ, ours);
+  // to the fresh file while it was closed shows here. The identity proves it is our file, so its name
+  // is not examined here; the name that counts is examined once it has been moved.
+  FileHandle fresh = OpenOurFile(freshPath_, GENERIC_READ | DELETE, FILE_SHARE_READ, *ours);
   if (!fresh.valid()) {
     // Removed only when it is still our file; a name someone else took over is left alone.
-    FileHandle stale = OpenPlainFile(freshPath_, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, ours);
+    FileHandle stale = OpenOurFile(freshPath_, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, *ours);
     if (stale.valid()) (void)DeleteThroughHandle(stale.get());
     return {};
   }
@@ -167,12 +176,16 @@ HeldFile FileReplacement::Commit(const ContentCheck& check) noexcept {
   }
   // The handle that renamed has delete access, which a program opening its own file (sharing reading
   // only) would collide with. Change over to a read-only hold through a bridge that shares deleting
-  // but, like every handle here, never writing; the identity check catches a swap in that moment.
-  FileHandle bridge = OpenPlainFile(path_, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, ours);
+  // but, like every handle here, never writing. Both reopen the same file object, not the name.
+  FileHandle bridge(ReOpenFile(fresh.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0));
   if (!bridge.valid()) return {};
   fresh.reset();
-  FileHandle held = OpenPlainFile(path_, GENERIC_READ, FILE_SHARE_READ, ours);
+  FileHandle held(ReOpenFile(bridge.get(), GENERIC_READ, FILE_SHARE_READ, 0));
   if (!held.valid()) return {};
+  // The move must have put our file at `path` itself (Wine, which follows a Unix symbolic link at the
+  // fresh name, would have moved the link instead).
+  const std::optional<NameFacts> facts = ExamineName(held.get(), path_);
+  if (!facts || !facts->plainFile() || facts->identity != *ours) return {};
   return HeldFile(std::move(held), path_);
 }
 

@@ -57,7 +57,7 @@ HANDLE OpenNameItself(const std::wstring& name, DWORD access, DWORD share) noexc
                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
 
-std::optional<NameFacts> ExamineName(HANDLE handle, const std::wstring& name) noexcept {
+std::optional<NameFacts> ExamineFile(HANDLE handle) noexcept {
   BY_HANDLE_FILE_INFORMATION information{};
   if (!GetFileInformationByHandle(handle, &information)) return std::nullopt;
   NameFacts facts;
@@ -65,7 +65,12 @@ std::optional<NameFacts> ExamineName(HANDLE handle, const std::wstring& name) no
   facts.identity.index = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
   facts.attributes = information.dwFileAttributes;
   facts.links = information.nNumberOfLinks;
-  facts.atName = HandleIsAtName(handle, name);
+  return facts;
+}
+
+std::optional<NameFacts> ExamineName(HANDLE handle, const std::wstring& name) noexcept {
+  std::optional<NameFacts> facts = ExamineFile(handle);
+  if (facts) facts->atName = HandleIsAtName(handle, name);
   return facts;
 }
 

@@ -37,6 +37,9 @@ HANDLE OpenNameItself(const std::wstring& name, DWORD access, DWORD share) noexc
 
 // The facts of the file that `handle` (opened on `name`) refers to; nothing when they cannot be read.
 std::optional<NameFacts> ExamineName(HANDLE handle, const std::wstring& name) noexcept;
+// The same without comparing the handle's path with a name (`atName` stays true): for a handle whose
+// identity is checked instead, which is much cheaper than the path queries.
+std::optional<NameFacts> ExamineFile(HANDLE handle) noexcept;
 
 // Both return whether the system did it. The delete takes effect when the last handle closes; the
 // rename moves the file that `handle` refers to, so no other file can be moved in its place.
