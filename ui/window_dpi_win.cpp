@@ -28,8 +28,14 @@ constexpr int kProcessPerMonitorDpiAware = 2;  // PROCESS_PER_MONITOR_DPI_AWARE 
 
 bool DeclareDpiAwareness() {
   if (const auto setContext = Lookup<SetContextFunction>(L"user32.dll", "SetProcessDpiAwarenessContext")) {
-    if (setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) return true;
-    if (setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE)) return true;
+    // Version 2 is refused as unknown by systems (and Wine) that have only version 1.
+    for (const DPI_AWARENESS_CONTEXT context : {DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2,
+                                                DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE}) {
+      if (setContext(context)) return true;
+      // Declared already (by the manifest, as in the program): the older calls would be refused too, so
+      // shcore is not loaded for them.
+      if (GetLastError() == ERROR_ACCESS_DENIED) return IsProcessDPIAware() != FALSE;
+    }
   }
   if (const auto setAwareness = Lookup<SetAwarenessFunction>(L"shcore.dll", "SetProcessDpiAwareness")) {
     if (SUCCEEDED(setAwareness(kProcessPerMonitorDpiAware))) return true;

@@ -23,5 +23,15 @@ TEST(WindowDpi, AnAwareProcessGetsTheDisplaysDpi) {
   EXPECT_EQ(WindowDpi(nullptr), GetDeviceCaps(screen.get(), LOGPIXELSY));
 }
 
+// The program's manifest declares the awareness, so its own call finds it set: that is success, and
+// the older calls (and shcore.dll, where one of them lives) are not tried.
+TEST(WindowDpi, AwarenessDeclaredBeforeIsKeptWithoutTryingTheOlderCalls) {
+  SetProcessDPIAware();  // as the manifest would have, without loading anything
+  ASSERT_EQ(GetModuleHandleW(L"shcore.dll"), nullptr);
+  EXPECT_TRUE(DeclareDpiAwareness());
+  EXPECT_TRUE(IsProcessDPIAware());
+  EXPECT_EQ(GetModuleHandleW(L"shcore.dll"), nullptr);
+}
+
 }  // namespace
 }  // namespace isetup::ui
