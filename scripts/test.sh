@@ -8,6 +8,10 @@ scripts/ensure-deps.sh || exit 1
 scripts/build.sh windows native fuzz tsan || { echo "tests: 0 passed, 1 failed (the build failed)"; exit 1; }
 source scripts/display.sh
 export WINEDEBUG=-all WINEPREFIX=$PWD/build/wineprefix
+# One wineserver for the whole run: a server that exits as its last program ends can turn away a test
+# program starting in that very moment (a Windows test failing in 0.01 s without any output).
+wineserver -p </dev/null >/dev/null 2>&1
+trap 'wineserver -k 2>/dev/null || true' EXIT
 
 # The matrix rows write their results here; only this run's may be there for the page.
 rm -rf build/native/e2e/matrix-results
@@ -28,6 +32,5 @@ for preset in native windows e2e fuzz tsan; do
   passed=$((passed + total - bad))
   failed=$((failed + bad))
 done
-WINEPREFIX=$PWD/build/wineprefix wineserver -k 2>/dev/null || true
 echo "tests: $passed passed, $failed failed"
 exit $status
