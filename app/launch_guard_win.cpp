@@ -4,11 +4,7 @@
 
 #include <shellapi.h>
 
-#include <system_error>
-
-#include "app/thread_layer.h"
 #include "base/file_names.h"
-#include "base/safe_dll_loading_win.h"
 #include "base/tree_removal_win.h"
 #include "payload/blanked_sha256.h"
 #include "payload/checksum.h"
@@ -42,19 +38,6 @@ bool LaunchGuard::LaunchHeld(HWND owner, const std::wstring& path) {
 LaunchGuard& TheLaunchGuard() {
   static LaunchGuard* guard = new LaunchGuard;  // never destroyed: threads may still use it at exit
   return *guard;
-}
-
-void LoadTheShellAhead() {
-  static const bool started = [] {
-    try {
-      // Never freed and never waited for, like the run's other threads.
-      new BackgroundThread([] { (void)LoadSystemLibrary(L"shell32.dll"); });
-      return true;
-    } catch (const std::system_error&) {
-      return false;
-    }
-  }();
-  (void)started;
 }
 
 bool WriteEmbeddedInstallerForLaunch(const std::wstring& path) {

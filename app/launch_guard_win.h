@@ -34,11 +34,6 @@ class LaunchGuard {
 // The program's one guard.
 LaunchGuard& TheLaunchGuard();
 
-// Loads the shell's DLL (delay-loaded by the program) on a thread of its own, from the system folder, so
-// that the launch at the end of a run that waits for the network does not wait for it. Once per process;
-// without a thread the launch loads it itself.
-void LoadTheShellAhead();
-
 // WriteEmbeddedInstaller, keeping the written file held for the launch; false when it was not written.
 bool WriteEmbeddedInstallerForLaunch(const std::wstring& path);
 

@@ -17,14 +17,19 @@
 
 #include "payload/checksum.h"
 #include "payload/embedded_installer.h"
-#include "tests/support/wine_path.h"
 
 namespace isetup {
 namespace {
 
 namespace fs = std::filesystem;
 
-using isetup::testing::WindowsPath;
+std::wstring WindowsPath(std::string path) {
+  if (!path.empty() && path.front() == '/') path.insert(0, "Z:");
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return std::wstring(path.begin(), path.end());
+}
 
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

@@ -233,8 +233,6 @@ void TInternetSetupForm::WMStartSetup() {
   }
   // Without a monitor the worker still ends the run; only the time bound and the refresh are lost.
   StartStatusThread(run_, sync_, *this);
-  // The worker's first pause leaves time to load what the launch will need.
-  LoadTheShellAhead();
 }
 
 void TInternetSetupForm::StartOfflineRoad() {
