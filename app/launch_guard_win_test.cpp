@@ -17,19 +17,14 @@
 
 #include "payload/checksum.h"
 #include "payload/embedded_installer.h"
+#include "tests/support/wine_path.h"
 
 namespace isetup {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::wstring WindowsPath(std::string path) {
-  if (!path.empty() && path.front() == '/') path.insert(0, "Z:");
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return std::wstring(path.begin(), path.end());
-}
+using isetup::testing::WindowsPath;
 
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
