@@ -1,8 +1,17 @@
-// Formats access log lines in the common log format.
+// Formats access log lines in the common log format and writes them out on a thread of their own.
 #include "endpoint/access_log.h"
 
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <thread>
 
 namespace isetup::endpoint {
 namespace {
@@ -53,6 +62,121 @@ std::string FormatAccessLogLine(const AccessLogEntry& entry) {
   line += ' ';
   line += entry.bodyBytes == 0 ? std::string("-") : std::to_string(entry.bodyBytes);
   return line;
+}
+
+struct AccessLogWriter::State {
+  int fd;
+  std::size_t maxQueuedBytes;
+  std::function<void(const std::string&)> notice;
+  mutable std::mutex mutex;
+  std::condition_variable changed;
+  std::string queued;  // whole lines, each ended by "\n"
+  std::uint64_t dropped = 0;
+  std::uint64_t droppedReported = 0;
+  bool failed = false;  // the descriptor refused a write: the reader is gone
+  bool stopping = false;
+  bool exited = false;
+
+  // Writes all of `text`, waiting for room at most until the writer is asked to stop and then one
+  // more second; false when the descriptor fails or stays full.
+  bool WriteOut(const std::string& text) {
+    std::size_t done = 0;
+    auto giveUpAt = std::chrono::steady_clock::time_point::max();
+    while (done < text.size()) {
+      pollfd ready{fd, POLLOUT, 0};
+      const int polled = poll(&ready, 1, 100);
+      if (polled < 0 && errno != EINTR) return false;
+      if (polled <= 0) {
+        std::lock_guard lock(mutex);
+        if (stopping && giveUpAt == std::chrono::steady_clock::time_point::max()) {
+          giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        }
+        if (std::chrono::steady_clock::now() >= giveUpAt) return false;
+        continue;
+      }
+      const ssize_t count = write(fd, text.data() + done, text.size() - done);
+      if (count < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (count <= 0) return false;
+      done += static_cast<std::size_t>(count);
+    }
+    return true;
+  }
+
+  void Run() {
+    std::unique_lock lock(mutex);
+    while (true) {
+      changed.wait(lock, [&] { return stopping || !queued.empty(); });
+      if (queued.empty()) break;
+      std::string batch;
+      batch.swap(queued);
+      const bool alreadyFailed = failed;
+      lock.unlock();
+      const bool written = !alreadyFailed && WriteOut(batch);
+      std::string message;
+      lock.lock();
+      if (!written) {
+        dropped += static_cast<std::uint64_t>(std::count(batch.begin(), batch.end(), '\n'));
+        if (!alreadyFailed && (errno == EPIPE || errno == EBADF)) {
+          failed = true;
+          message = "the access log cannot be written (" + std::string(std::strerror(errno)) +
+                    "); its lines are dropped from now on";
+        }
+      } else if (dropped != droppedReported) {
+        message = std::to_string(dropped - droppedReported) +
+                  " access log lines were dropped: the reader of the log did not keep up";
+        droppedReported = dropped;
+      }
+      if (!message.empty() && notice) {
+        lock.unlock();
+        notice(message);
+        lock.lock();
+      }
+      if (stopping && !written) break;
+    }
+    exited = true;
+    changed.notify_all();
+  }
+};
+
+AccessLogWriter::AccessLogWriter(int fd, std::size_t maxQueuedBytes, std::function<void(const std::string&)> notice)
+    : state_(std::make_shared<State>()) {
+  state_->fd = fd;
+  state_->maxQueuedBytes = maxQueuedBytes;
+  state_->notice = std::move(notice);
+  std::thread([state = state_] {
+    // A write to a pipe whose reader is gone then fails with EPIPE instead of ending the process.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    state->Run();
+  }).detach();
+}
+
+AccessLogWriter::~AccessLogWriter() {
+  std::unique_lock lock(state_->mutex);
+  state_->stopping = true;
+  state_->changed.notify_all();
+  // Bounded: WriteOut gives up one second after the stop; the thread keeps the state alive.
+  state_->changed.wait_for(lock, std::chrono::seconds(3), [&] { return state_->exited; });
+}
+
+void AccessLogWriter::Write(std::string_view line) {
+  {
+    std::lock_guard lock(state_->mutex);
+    if (state_->failed || state_->queued.size() + line.size() + 1 > state_->maxQueuedBytes) {
+      ++state_->dropped;
+      return;
+    }
+    state_->queued.append(line);
+    state_->queued += '\n';
+  }
+  state_->changed.notify_one();
+}
+
+std::uint64_t AccessLogWriter::Dropped() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->dropped;
 }
 
 }  // namespace isetup::endpoint

@@ -1,8 +1,15 @@
-// The access log line of one request in the common log format.
+// The access log: the line of one request in the common log format, and the writer that puts the
+// lines out without ever holding up the requests.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -22,5 +29,26 @@ struct AccessLogEntry {
 // without a line end. Quotes, backslashes and control bytes of the request are escaped as \xHH, so
 // one request always stays one line.
 std::string FormatAccessLogLine(const AccessLogEntry& entry);
+
+// Writes log lines to a file descriptor on a thread of its own. A reader that stalls or goes away
+// never blocks or ends serving: lines wait in a queue of at most `maxQueuedBytes`; beyond that they
+// are dropped and counted, and `notice` says how many once the writer gets through again (or, for a
+// descriptor that fails, once). Write may be called from any thread.
+class AccessLogWriter {
+ public:
+  AccessLogWriter(int fd, std::size_t maxQueuedBytes, std::function<void(const std::string&)> notice);
+  // Waits up to a second for the queued lines to go out; a reader that takes none then loses them.
+  ~AccessLogWriter();
+  AccessLogWriter(const AccessLogWriter&) = delete;
+  AccessLogWriter& operator=(const AccessLogWriter&) = delete;
+
+  // Queues one line (a line end is added) or drops it; never waits for the descriptor.
+  void Write(std::string_view line);
+  std::uint64_t Dropped() const;
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;  // shared with the writing thread, which may outlive this object
+};
 
 }  // namespace isetup::endpoint

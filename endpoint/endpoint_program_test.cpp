@@ -87,6 +87,11 @@ class Program {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   void Signal(int signal) { kill(pid_, signal); }
+  // The reader of standard output goes away, as a log shipper that restarts.
+  void CloseOutput() {
+    close(out_);
+    out_ = -1;
+  }
 
  private:
   pid_t pid_ = -1;
@@ -174,6 +179,29 @@ TEST_F(EndpointProgramTest, ServesTheReplyAndTheStampedInstallerAndStopsOnSigter
 
   program.Signal(SIGTERM);
   EXPECT_EQ(program.Wait(), 0);
+}
+
+TEST_F(EndpointProgramTest, AStalledOrVanishedLogReaderNeverStopsServing) {
+  for (const bool vanished : {false, true}) {
+    SCOPED_TRACE(vanished ? "reader gone" : "reader stalled");
+    Program program(Arguments());
+    const int port = StartProgram(program);
+    ASSERT_GT(port, 0);
+    if (vanished) program.CloseOutput();
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(5, 0);
+    // About 90 bytes a line: three times what the pipe holds, which nobody reads.
+    for (int i = 0; i < 2000; ++i) {
+      const auto reply = client.Get("/healthz");
+      ASSERT_TRUE(reply) << "request " << i;
+      ASSERT_EQ(reply->status, 200);
+    }
+    if (vanished) {
+      EXPECT_NE(program.WaitForErrorLine("cannot be written"), "");
+    }
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait(), 0);  // a vanished reader's SIGPIPE would end it with -1
+  }
 }
 
 TEST_F(EndpointProgramTest, ASigningKeySignsTheRepliesAndOneThatCannotBeLoadedStopsTheStart) {
@@ -274,7 +302,10 @@ class ReleaseFolderProgramTest : public EndpointProgramTest {
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_);
     Write("Setup-2.53.0.0.exe", installer_);
-    Write("release.txt", "version=2.53.0.0\nfile=Setup-2.53.0.0.exe\n");
+    Write("release.txt", Manifest("2.53.0.0", installer_));
+  }
+  static std::string Manifest(const std::string& version, const std::vector<std::uint8_t>& bytes) {
+    return "version=" + version + "\nfile=Setup-" + version + ".exe\nsize=" + std::to_string(bytes.size()) + "\n";
   }
   void TearDown() override {
     std::filesystem::remove_all(folder_);
@@ -310,7 +341,7 @@ TEST_F(ReleaseFolderProgramTest, AnEditedManifestIsServedAndTheOldInstallerStays
 
   // Publishing: the installer first, then the one line of the manifest.
   Write("Setup-2.54.0.0.exe", next_);
-  Write("release.txt", "version=2.54.0.0\nfile=Setup-2.54.0.0.exe\n");
+  Write("release.txt", Manifest("2.54.0.0", next_));
   EXPECT_NE(program.WaitForErrorLine("now serving release 2.54.0.0 (Setup-2.54.0.0.exe, "), "");
   EXPECT_EQ(Reply(client), "ver=2.54.0.0\r\nsize=" + std::to_string(next_.size()) + "\r\nconsum=" +
                                std::to_string(ByteSumChecksum(next_)) + "\r\nurl=127.0.0.1:" + std::to_string(port) +
@@ -330,7 +361,7 @@ TEST_F(ReleaseFolderProgramTest, SighupReloadsWithoutPolling) {
   const int port = StartProgram(program);
   ASSERT_GT(port, 0);
   Write("Setup-2.54.0.0.exe", next_);
-  Write("release.txt", "version=2.54.0.0\nfile=Setup-2.54.0.0.exe\n");
+  Write("release.txt", Manifest("2.54.0.0", next_));
   program.Signal(SIGHUP);
   EXPECT_NE(program.WaitForErrorLine("now serving release 2.54.0.0"), "");
   httplib::Client client("127.0.0.1", port);
@@ -345,25 +376,35 @@ TEST_F(ReleaseFolderProgramTest, SighupReloadsWithoutPolling) {
 }
 
 TEST_F(ReleaseFolderProgramTest, AnInstallerStillBeingWrittenIsNeverServed) {
-  // A settle time longer than the test: what was written during it never counts as whole.
-  Program program(FolderArguments({"--poll-ms", "20", "--settle-ms", "600000"}));
-  const int port = StartProgram(program);
-  ASSERT_GT(port, 0);
-  Write("Setup-2.54.0.0.exe", std::vector<std::uint8_t>(next_.begin(), next_.begin() + 3000));
-  Write("release.txt", "version=2.54.0.0\nfile=Setup-2.54.0.0.exe\n");
-  const std::string waiting = program.WaitForErrorLine("waiting until both have rested");
-  EXPECT_NE(waiting.find("still serving 2.53.0.0"), std::string::npos) << waiting;
-  httplib::Client client("127.0.0.1", port);
-  EXPECT_EQ(FirstLine(Reply(client)), "ver=2.53.0.0");
-  const auto half = client.Get("/download/Setup-2.54.0.0.exe");
-  ASSERT_TRUE(half);
-  EXPECT_EQ(half->status, 404);
-  program.Signal(SIGTERM);
-  EXPECT_EQ(program.Wait(), 0);
+  struct Case {
+    const char* settleMs;
+    const char* says;
+  };
+  // A settle time longer than the test keeps a fresh copy out; without one, a copy that stalls is
+  // kept out by its declared size.
+  for (const Case c : {Case{"600000", "waiting until both have rested"}, Case{"0", "has 3000 bytes"}}) {
+    SCOPED_TRACE(c.settleMs);
+    Write("release.txt", Manifest("2.53.0.0", installer_));
+    std::filesystem::remove(folder_ / "Setup-2.54.0.0.exe");
+    Program program(FolderArguments({"--poll-ms", "20", "--settle-ms", c.settleMs}));
+    const int port = StartProgram(program);
+    ASSERT_GT(port, 0);
+    Write("Setup-2.54.0.0.exe", std::vector<std::uint8_t>(next_.begin(), next_.begin() + 3000));
+    Write("release.txt", Manifest("2.54.0.0", next_));
+    const std::string waiting = program.WaitForErrorLine(c.says);
+    EXPECT_NE(waiting.find("still serving 2.53.0.0"), std::string::npos) << waiting;
+    httplib::Client client("127.0.0.1", port);
+    EXPECT_EQ(FirstLine(Reply(client)), "ver=2.53.0.0");
+    const auto half = client.Get("/download/Setup-2.54.0.0.exe");
+    ASSERT_TRUE(half);
+    EXPECT_EQ(half->status, 404);
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait(), 0);
+  }
 }
 
 TEST_F(ReleaseFolderProgramTest, AFolderWithoutAWholeReleaseStopsTheStart) {
-  Write("release.txt", "version=2.54.0.0\nfile=Missing.exe\n");
+  Write("release.txt", "version=2.54.0.0\nfile=Missing.exe\nsize=10\n");
   Program program(FolderArguments({}));
   ASSERT_TRUE(program.spawned());
   EXPECT_EQ(program.Wait(), 1);

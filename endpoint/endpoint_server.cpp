@@ -1,31 +1,43 @@
-// The reference version endpoint: connections, routing, the reply, the stamped download, the faults,
-// the request record and the access log.
+// The reference version endpoint: the release catalog, the routes, the reply, the stamped download,
+// the faults and the access log, and the listener with its event loop threads.
 #include "endpoint/endpoint_server.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/socket.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <iostream>
 #include <limits>
 #include <stdexcept>
-#include <system_error>
+#include <thread>
+#include <unordered_map>
+
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/beast/http/status.hpp>
 
 #include "endpoint/access_log.h"
-#include "endpoint/connection_socket.h"
-#include "endpoint/http_response.h"
+#include "endpoint/connection.h"
 #include "payload/affiliate_tags.h"
 #include "payload/blanked_sha256.h"
 #include "payload/checksum.h"
 #include "update/version.h"
+#include "update/version_reply_format.h"
 
 namespace isetup::endpoint {
+
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
 
 struct Server::ServedRelease {
   std::string versionText;
@@ -49,23 +61,20 @@ struct Server::Catalog {
   }
 };
 
-// What the access log says of one request.
-struct Server::Exchange {
-  int status = 0;  // 0: no answer was sent
-  std::size_t bodyBytes = 0;
-};
+// The listening socket, the event loop with its threads, and the open connections (so that Stop can
+// close them and the cap can count them).
+struct Server::Network {
+  net::io_context loop;
+  tcp::acceptor acceptor{loop};
+  std::vector<std::thread> threads;
+  std::mutex mutex;
+  std::unordered_map<Connection*, std::weak_ptr<Connection>> connections;
+  std::unique_ptr<AccessLogWriter> log;  // standard output, when no sink is set
 
-struct Server::Connection {
-  int fd = -1;
-  std::string peer;
-  std::chrono::steady_clock::time_point accepted;
-  std::thread thread;
-  bool done = false;  // set, and fd closed, under connectionsMutex_ when the thread is about to end
+  net::awaitable<void> Accept(Server& server);
 };
 
 namespace {
-
-constexpr std::size_t kPieceSize = 64 * 1024;
 
 bool AllOf(std::string_view text, bool (*accept)(char)) { return std::all_of(text.begin(), text.end(), accept); }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -94,36 +103,10 @@ std::optional<std::string> CheckQuery(const HttpRequest& request, Stage stage) {
   return std::nullopt;
 }
 
-std::string StatusText(int status) { return std::to_string(status) + " " + std::string(ReasonPhrase(status)); }
-
 std::optional<std::size_t> StampableValue(std::span<const std::uint8_t> bytes, const std::optional<TagLocation>& tag,
                                           std::string_view marker) {
   if (!tag || CheckTagHeader(bytes, marker, tag->markerOffset)) return std::nullopt;
   return tag->valueOffset;
-}
-
-ResponseBody TextBody(const std::string& text) {
-  return ResponseBody{std::make_shared<const std::vector<std::uint8_t>>(text.begin(), text.end()), {}};
-}
-
-// Where the body of a response stops early, and how.
-enum class Cut { None, Truncate, Reset, Hang };
-struct BodyCut {
-  Cut cut = Cut::None;
-  std::size_t at = 0;
-};
-
-// The earliest of the faults that fall inside the body wins; at the same byte a hang comes before a
-// reset and a reset before a truncation. A count at or past the body's end has no effect.
-BodyCut CutOf(const StageFault& fault, std::size_t size) {
-  BodyCut result{Cut::None, size};
-  const auto consider = [&](const std::optional<std::size_t>& count, Cut cut) {
-    if (count && *count < result.at) result = BodyCut{cut, *count};
-  };
-  consider(fault.hangAfter, Cut::Hang);
-  consider(fault.resetAfter, Cut::Reset);
-  consider(fault.truncateAfter, Cut::Truncate);
-  return result;
 }
 
 // The client as the proxy saw it: the last entry of the last X-Forwarded-For, if it is an address.
@@ -143,7 +126,28 @@ std::optional<std::string> ForwardedClient(const HttpRequest& request) {
   return std::nullopt;
 }
 
+ResponseBody TextBody(const std::string& text) {
+  return ResponseBody{std::make_shared<const std::vector<std::uint8_t>>(text.begin(), text.end()), {}};
+}
+
+// Sent on the send buffer's behalf: a slow client's share of the socket stays small, and the writer
+// hears of room often (each write must make progress within the write time-out).
+constexpr int kUnsentLowWater = 256 * 1024;
+
+void PrepareSocket(tcp::socket& socket) {
+  const int fd = socket.native_handle();
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  setsockopt(fd, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kUnsentLowWater, sizeof kUnsentLowWater);
+}
+
 }  // namespace
+
+std::string StatusPage(int status, std::string_view detail) {
+  const auto reason = boost::beast::http::obsolete_reason(boost::beast::http::int_to_status(static_cast<unsigned>(status)));
+  return std::to_string(status) + " " + std::string(reason.data(), reason.size()) +
+         (detail.empty() ? "" : ": " + std::string(detail)) + "\r\n";
+}
 
 std::string ReleaseFileName(const Release& release) {
   return release.fileName.empty() ? "TalvimorasterSetup-" + release.versionText + ".exe" : release.fileName;
@@ -289,8 +293,13 @@ void Server::SetHangLimit(std::chrono::milliseconds limit) {
 }
 
 void Server::SetLogSink(std::function<void(const std::string&)> sink) {
-  std::lock_guard lock(logMutex_);
+  std::lock_guard lock(mutex_);
   logSink_ = std::move(sink);
+}
+
+void Server::SetRequestObserver(std::function<void(const RequestRecord&)> observer) {
+  std::lock_guard lock(mutex_);
+  observer_ = std::move(observer);
 }
 
 int Server::Start(const std::string& address, int port) {
@@ -299,190 +308,120 @@ int Server::Start(const std::string& address, int port) {
     if (started_ || stopping_) return -1;
     started_ = true;
   }
-  Listener listener = OpenListener(address, port);
-  int wake[2];
-  if (listener.fd < 0 || pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-    if (listener.fd >= 0) close(listener.fd);
+  auto network = std::make_unique<Network>();
+  boost::system::error_code error;
+  const auto ip = net::ip::make_address(address, error);
+  if (!error) {
+    const tcp::endpoint where(ip, static_cast<unsigned short>(port));
+    network->acceptor.open(where.protocol(), error);
+    if (!error) network->acceptor.set_option(tcp::acceptor::reuse_address(true), error);
+    if (!error) network->acceptor.bind(where, error);
+    if (!error) network->acceptor.listen(net::socket_base::max_listen_connections, error);
+  }
+  if (error || port < 0 || port > 65535) {
     std::lock_guard lock(mutex_);
     started_ = false;
     return -1;
   }
-  listenFd_ = listener.fd;
-  wakeRead_ = wake[0];
-  wakeWrite_ = wake[1];
+  const int bound = network->acceptor.local_endpoint().port();
   {
     std::lock_guard lock(mutex_);
-    boundHost_ = (address.find(':') == std::string::npos ? address : "[" + address + "]") + ":" +
-                 std::to_string(listener.port);
+    boundHost_ = (address.find(':') == std::string::npos ? address : "[" + address + "]") + ":" + std::to_string(bound);
+    if (!logSink_) {
+      network->log = std::make_unique<AccessLogWriter>(STDOUT_FILENO, 4 * 1024 * 1024, [](const std::string& notice) {
+        std::cerr << "internetsetup-endpoint: " + notice + "\n" << std::flush;
+      });
+    }
   }
-  acceptThread_ = std::thread([this] { AcceptLoop(); });
-  return listener.port;
+  network_ = std::move(network);
+  Network& net = *network_;
+  net::co_spawn(net.loop, net.Accept(*this), net::detached);
+  const unsigned threads = limits_.threads != 0 ? limits_.threads : std::max(1u, std::thread::hardware_concurrency());
+  for (unsigned i = 0; i < threads; ++i) net.threads.emplace_back([&net] { net.loop.run(); });
+  return bound;
+}
+
+net::awaitable<void> Server::Network::Accept(Server& server) {
+  Network& network = *this;
+  boost::system::error_code error;
+  while (!server.Stopping()) {
+    tcp::socket socket(net::make_strand(network.loop));
+    co_await network.acceptor.async_accept(socket, net::redirect_error(net::use_awaitable, error));
+    if (server.Stopping() || error == net::error::operation_aborted || error == net::error::bad_descriptor) break;
+    if (error) {
+      // Out of descriptors, for example: back off briefly instead of spinning on the listener.
+      net::steady_timer pause(network.loop, std::chrono::milliseconds(100));
+      co_await pause.async_wait(net::redirect_error(net::use_awaitable, error));
+      continue;
+    }
+    boost::system::error_code ignored;
+    const std::string peer = socket.remote_endpoint(ignored).address().to_string();
+    PrepareSocket(socket);
+    std::unique_lock lock(network.mutex);
+    if (network.connections.size() >= server.limits_.maxConnections) {
+      lock.unlock();
+      const std::string page = StatusPage(503, "too many connections");
+      const std::string text = "HTTP/1.1 503 Service Unavailable\r\nDate: " +
+                               FormatHttpDate(std::chrono::system_clock::now()) +
+                               "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(page.size()) +
+                               "\r\nRetry-After: 1\r\nConnection: close\r\n\r\n" + page;
+      socket.non_blocking(true, ignored);
+      socket.write_some(net::buffer(text), ignored);
+      socket.shutdown(tcp::socket::shutdown_send, ignored);
+      socket.close(ignored);
+      server.Log(peer, nullptr, 503, page.size());
+      continue;
+    }
+    auto connection = std::make_shared<Connection>(std::move(socket), peer);
+    network.connections.emplace(connection.get(), connection);
+    lock.unlock();
+    auto executor = connection->stream.get_executor();
+    net::co_spawn(executor, ServeConnection(server, connection),
+                  [this, key = connection.get()](std::exception_ptr) {
+                    // A failure inside one connection (out of memory, say) ends that connection only.
+                    std::lock_guard done(mutex);
+                    connections.erase(key);
+                  });
+  }
 }
 
 void Server::Stop() {
+  stopping_ = true;
+  if (!network_) return;
+  Network& network = *network_;
+  net::post(network.loop, [&network] {
+    boost::system::error_code ignored;
+    network.acceptor.close(ignored);
+  });
   {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  changed_.notify_all();
-  if (wakeWrite_ >= 0) {
-    const char byte = 0;
-    (void)!write(wakeWrite_, &byte, 1);
-  }
-  if (acceptThread_.joinable()) acceptThread_.join();
-  // No connection is added any more; wake every one that waits on its socket, then join them all.
-  std::list<Connection> ending;
-  {
-    std::lock_guard lock(connectionsMutex_);
-    for (Connection& connection : connections_) {
-      if (!connection.done) ShutdownConnection(connection.fd);
+    std::lock_guard lock(network.mutex);
+    for (const auto& [key, weak] : network.connections) {
+      if (auto connection = weak.lock()) {
+        net::post(connection->stream.get_executor(), [connection] { connection->Close(); });
+      }
     }
-    ending.splice(ending.end(), connections_);
   }
-  for (Connection& connection : ending) {
-    if (connection.thread.joinable()) connection.thread.join();
+  for (std::thread& thread : network.threads) {
+    if (thread.joinable()) thread.join();
   }
-  for (int* fd : {&listenFd_, &wakeRead_, &wakeWrite_}) {
-    if (*fd >= 0) close(*fd);
-    *fd = -1;
-  }
+  network.threads.clear();
 }
 
-void Server::AcceptLoop() {
-  while (!Stopping()) {
-    pollfd ready[2] = {{listenFd_, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-    if (poll(ready, 2, -1) < 0 && errno != EINTR) break;
-    if (Stopping()) break;
-    // Threads that have ended are joined here, outside the lock.
-    std::list<Connection> finished;
-    {
-      std::lock_guard lock(connectionsMutex_);
-      for (auto it = connections_.begin(); it != connections_.end();) {
-        const auto next = std::next(it);
-        if (it->done) finished.splice(finished.end(), connections_, it);
-        it = next;
-      }
-    }
-    for (Connection& connection : finished) connection.thread.join();
-
-    const int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) {
-      // Out of descriptors: back off briefly instead of spinning on a listener that stays readable.
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        pollfd wake{wakeRead_, POLLIN, 0};
-        poll(&wake, 1, 100);
-      }
-      continue;
-    }
-    PrepareConnection(fd);
-    std::unique_lock lock(connectionsMutex_);
-    const std::size_t active = static_cast<std::size_t>(
-        std::count_if(connections_.begin(), connections_.end(), [](const Connection& c) { return !c.done; }));
-    if (active >= limits_.maxConnections) {
-      lock.unlock();
-      const std::string body = StatusText(503) + ": too many connections\r\n";
-      ResponseHead head{503, "text/plain", body.size(), true, {{"Retry-After", "1"}}};
-      const std::string text = FormatResponseHead(head, std::chrono::system_clock::now()) + body;
-      (void)send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-      Connection refused;
-      refused.peer = PeerAddress(fd);
-      shutdown(fd, SHUT_WR);
-      close(fd);
-      Log(refused, nullptr, Exchange{503, body.size()});
-      continue;
-    }
-    Connection& connection = connections_.emplace_back();
-    connection.fd = fd;
-    connection.peer = PeerAddress(fd);
-    connection.accepted = std::chrono::steady_clock::now();
-    try {
-      connection.thread = std::thread([this, &connection] {
-        Serve(connection);
-        // Closed and marked under the lock, so a client that sees the close finds its place free.
-        std::lock_guard done(connectionsMutex_);
-        close(connection.fd);
-        connection.done = true;
-      });
-    } catch (const std::system_error&) {
-      // No thread to be had (a process limit): this connection is dropped, the server goes on.
-      connections_.pop_back();
-      close(fd);
-    }
-  }
-}
-
-void Server::Serve(Connection& connection) {
-  using Clock = std::chrono::steady_clock;
-  std::string buffer;
-  // The first request must be in within the request time-out of the connect; a later one within the
-  // request time-out of its first byte, and that byte within the idle time-out of the last answer.
-  Clock::time_point requestDeadline = connection.accepted + limits_.requestTimeout;
-  Clock::time_point idleDeadline = Clock::time_point::max();
-  for (std::size_t served = 0; served < limits_.maxRequestsPerConnection && !Stopping(); ++served) {
-    HeadResult head = ParseRequestHead(buffer, limits_.request);
-    while (head.state == HeadState::Incomplete) {
-      const bool waitingForFirstByte = buffer.empty() && served > 0;
-      const IoStatus status =
-          ReadSome(connection.fd, buffer, 16 * 1024, waitingForFirstByte ? idleDeadline : requestDeadline);
-      if (status == IoStatus::TimedOut && !waitingForFirstByte) {
-        Exchange exchange;
-        Refuse(connection, 408, "the request did not arrive in time", exchange);
-        Log(connection, head.request.method.empty() ? nullptr : &head.request, exchange);
-        return;
-      }
-      if (status != IoStatus::Ok) return;  // the client left, or stayed idle past the idle time-out
-      if (waitingForFirstByte) requestDeadline = Clock::now() + limits_.requestTimeout;
-      head = ParseRequestHead(buffer, limits_.request);
-    }
-    Exchange exchange;
-    if (head.state == HeadState::Refused) {
-      Refuse(connection, head.status, head.reason, exchange);
-      Log(connection, head.request.method.empty() ? nullptr : &head.request, exchange);
-      return;
-    }
-    buffer.erase(0, head.consumed);
-    const HttpRequest& request = head.request;
-    Record(request);
-    const bool headOnly = request.method == "HEAD";
-    if (request.method != "GET" && !headOnly) {
-      // Any body it has is left unread, so the connection cannot carry another request.
-      Refuse(connection, 405, "", exchange, {{"Allow", "GET, HEAD"}});
-      Log(connection, &request, exchange);
-      return;
-    }
-    if (request.chunked || request.contentLength > limits_.maxRequestBody) {
-      Refuse(connection, request.chunked ? 400 : 413, "this server takes no request bodies", exchange, {}, headOnly);
-      Log(connection, &request, exchange);
-      return;
-    }
-    // A small body on a GET is allowed by HTTP and carries nothing for us: read and drop it.
-    while (buffer.size() < request.contentLength) {
-      const IoStatus status = ReadSome(connection.fd, buffer, request.contentLength - buffer.size(), requestDeadline);
-      if (status == IoStatus::TimedOut) {
-        Refuse(connection, 408, "the request body did not arrive in time", exchange, {}, headOnly);
-        Log(connection, &request, exchange);
-        return;
-      }
-      if (status != IoStatus::Ok) return;
-    }
-    buffer.erase(0, static_cast<std::size_t>(request.contentLength));
-    const bool last = !request.keepAlive || served + 1 >= limits_.maxRequestsPerConnection;
-    const bool keep = Answer(connection, request, last, exchange);
-    Log(connection, &request, exchange);
-    if (!keep || last) return;
-    idleDeadline = Clock::now() + limits_.idleTimeout;
-    requestDeadline = Clock::time_point::max();  // set again by the next request's first byte
-    if (!buffer.empty()) requestDeadline = Clock::now() + limits_.requestTimeout;  // pipelined
-  }
-}
-
-bool Server::Answer(Connection& connection, const HttpRequest& request, bool last, Exchange& exchange) {
-  const bool headOnly = request.method == "HEAD";
+Response Server::Route(const HttpRequest& request, bool last) const {
   const auto catalog = CurrentCatalog();
+  Response response;
+  response.close = last;
+  const auto refuse = [&](int status, const std::string& detail) {
+    response.status = status;
+    response.contentType = "text/plain";
+    response.body = TextBody(StatusPage(status, detail));
+    return response;
+  };
   if (request.path == kHealthPath) {
-    const std::string body = "ok " + catalog->current->versionText + "\n";
-    return Send(connection, ResponseHead{200, "text/plain", body.size(), last, {{"Cache-Control", "no-store"}}},
-                TextBody(body), headOnly, StageFault{}, exchange);
+    response.contentType = "text/plain";
+    response.extra.emplace_back("Cache-Control", "no-store");
+    response.body = TextBody("ok " + catalog->current->versionText + "\n");
+    return response;
   }
   Stage stage;
   const ServedRelease* release = catalog->current.get();
@@ -492,27 +431,22 @@ bool Server::Answer(Connection& connection, const HttpRequest& request, bool las
     stage = Stage::Installer;
     release = named;
   } else {
-    Refuse(connection, 404, "", exchange, {}, headOnly, last);
-    return !last;
+    return refuse(404, "");
   }
-  if (auto problem = CheckQuery(request, stage)) {
-    Refuse(connection, 400, *problem, exchange, {}, headOnly, last);
-    return !last;
-  }
+  if (auto problem = CheckQuery(request, stage)) return refuse(400, *problem);
   const StageFault fault = FaultOf(stage);
   if (fault.hang) {
-    // Read, never answered: the connection closes without a status line at Stop or the hang limit.
-    WaitUntilStopping(HangDeadline());
-    return false;
+    response.hang = true;
+    return response;
   }
-  ResponseHead head;
-  head.close = last;
-  ResponseBody body;
+  response.transport = fault;
+  response.transport.installerOverride.reset();
   if (fault.status != 0) {
-    head.status = fault.status;
-    head.contentType = "text/plain";
-    body = TextBody(StatusText(fault.status) + "\r\n");
-  } else if (stage == Stage::Version) {
+    refuse(fault.status, "");
+    response.status = fault.status;
+    return response;
+  }
+  if (stage == Stage::Version) {
     std::string reply;
     if (fault.body) {
       reply = *fault.body;
@@ -528,122 +462,68 @@ bool Server::Answer(Connection& connection, const HttpRequest& request, bool las
         // The reply holds for this request's rnd alone (CheckQuery made sure there is one).
         std::optional<std::string> signedReply;
         if (release->sha256) signedReply = SignVersionReply(*signer, reply, *release->sha256, *request.Param("rnd"));
-        if (!signedReply) {
-          Refuse(connection, 500, "the reply cannot be signed", exchange, {}, headOnly, last);
-          return !last;
-        }
+        if (!signedReply) return refuse(500, "the reply cannot be signed");
         reply = std::move(*signedReply);
       }
     }
-    head.contentType = "text/plain";
-    head.extra.emplace_back("Cache-Control", "no-store");
-    body = TextBody(reply);
-  } else {
-    head.contentType = "application/octet-stream";
-    if (fault.installerOverride) {
-      body.bytes = std::make_shared<const std::vector<std::uint8_t>>(*fault.installerOverride);
-    } else {
-      body.bytes = release->installer;
-      // Each tag on its own: an installer whose other tag is missing or damaged still gets this one.
-      for (const auto& [key, offset] : {std::pair{"affid", release->affidValue}, std::pair{"affsid", release->affsidValue}}) {
-        const auto value = request.Param(key);
-        if (offset && value && IsValidTagValue(*value)) body.patches.push_back(BodyPatch{*offset, *value});
-      }
-    }
+    response.contentType = "text/plain";
+    response.extra.emplace_back("Cache-Control", "no-store");
+    response.body = TextBody(reply);
+    return response;
   }
-  head.contentLength = body.bytes->size();
-  return Send(connection, head, body, headOnly, fault, exchange) && !last;
-}
-
-bool Server::Send(Connection& connection, const ResponseHead& head, const ResponseBody& body, bool headOnly,
-                  const StageFault& fault, Exchange& exchange) {
-  exchange.status = head.status;
-  if (WriteAll(connection.fd, FormatResponseHead(head, std::chrono::system_clock::now()), limits_.writeTimeout) !=
-      IoStatus::Ok) {
-    return false;
+  response.contentType = "application/octet-stream";
+  if (fault.installerOverride) {
+    response.body.bytes = std::make_shared<const std::vector<std::uint8_t>>(*fault.installerOverride);
+    return response;
   }
-  if (headOnly) return true;
-  const std::vector<std::uint8_t>& bytes = *body.bytes;
-  const BodyCut cut = CutOf(fault, bytes.size());
-  const auto delay = std::chrono::milliseconds(std::max(0, fault.throttleDelayMs));
-  std::string piece;
-  for (std::size_t offset = 0; offset < bytes.size();) {
-    if (offset >= cut.at) {
-      if (cut.cut == Cut::Hang) WaitUntilStopping(HangDeadline());
-      if (cut.cut == Cut::Reset) ResetConnection(connection.fd);
-      return false;  // the connection closes after the bytes sent so far
-    }
-    std::size_t count = std::min({kPieceSize, bytes.size() - offset, cut.at - offset});
-    if (fault.throttleChunk != 0) {
-      count = std::min(count, fault.throttleChunk);
-      if (offset != 0 && WaitUntilStopping(std::chrono::steady_clock::now() + delay)) return false;
-    } else if (Stopping()) {
-      return false;
-    }
-    piece.assign(reinterpret_cast<const char*>(bytes.data() + offset), count);
-    ApplyPatches(body.patches, offset, piece);
-    if (WriteAll(connection.fd, piece, limits_.writeTimeout) != IoStatus::Ok) return false;
-    exchange.bodyBytes += count;
-    offset += count;
+  response.body.bytes = release->installer;
+  // Each tag on its own: an installer whose other tag is missing or damaged still gets this one.
+  for (const auto& [key, offset] : {std::pair{"affid", release->affidValue}, std::pair{"affsid", release->affsidValue}}) {
+    const auto value = request.Param(key);
+    if (offset && value && IsValidTagValue(*value)) response.body.patches.push_back(BodyPatch{*offset, *value});
   }
-  return true;
+  return response;
 }
 
-void Server::Refuse(Connection& connection, int status, const std::string& detail, Exchange& exchange,
-                    std::vector<std::pair<std::string, std::string>> extra, bool headOnly, bool close) {
-  const std::string body = StatusText(status) + (detail.empty() ? "" : ": " + detail) + "\r\n";
-  Send(connection, ResponseHead{status, "text/plain", body.size(), close, std::move(extra)}, TextBody(body), headOnly,
-       StageFault{}, exchange);
-}
-
-std::vector<RequestRecord> Server::Requests() const {
-  std::lock_guard lock(mutex_);
-  return requests_;
-}
-
-bool Server::WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
-}
-
-void Server::Record(const HttpRequest& request) {
+void Server::Observe(const HttpRequest& request) const {
+  std::function<void(const RequestRecord&)> observer;
+  {
+    std::lock_guard lock(mutex_);
+    if (!observer_) return;
+    observer = observer_;
+  }
   RequestRecord record;
   record.method = request.method;
   record.path = request.path;
   record.query = request.query;
   for (const auto& [key, value] : request.params) record.params.emplace(key, value);  // keeps the first
-  {
-    std::lock_guard lock(mutex_);
-    requests_.push_back(std::move(record));
-  }
-  changed_.notify_all();
+  observer(record);
 }
 
-void Server::Log(const Connection& connection, const HttpRequest* request, const Exchange& exchange) {
+void Server::Log(const std::string& peer, const HttpRequest* request, int status, std::size_t bodyBytes) const {
   AccessLogEntry entry;
-  entry.remoteAddress = connection.peer;
+  entry.remoteAddress = peer;
+  bool trust = false;
+  std::function<void(const std::string&)> sink;
+  {
+    std::lock_guard lock(mutex_);
+    trust = trustForwardedFor_;
+    sink = logSink_;
+  }
   if (request) {
-    bool trust = false;
-    {
-      std::lock_guard lock(mutex_);
-      trust = trustForwardedFor_;
-    }
-    if (trust) entry.remoteAddress = ForwardedClient(*request).value_or(connection.peer);
+    if (trust) entry.remoteAddress = ForwardedClient(*request).value_or(peer);
     entry.method = request->method;
     entry.target = request->target;
     entry.version = request->version;
   }
   entry.time = std::chrono::system_clock::now();
-  entry.status = exchange.status;
-  entry.bodyBytes = exchange.bodyBytes;
+  entry.status = status;
+  entry.bodyBytes = bodyBytes;
   const std::string line = FormatAccessLogLine(entry);
-  std::lock_guard lock(logMutex_);
-  if (logSink_) {
-    logSink_(line);
-  } else {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+  if (sink) {
+    sink(line);
+  } else if (network_ && network_->log) {
+    network_->log->Write(line);
   }
 }
 
@@ -655,19 +535,9 @@ StageFault Server::FaultOf(Stage stage) const {
   return found == faults_.end() ? StageFault{} : found->second;
 }
 
-bool Server::Stopping() const {
-  std::lock_guard lock(mutex_);
-  return stopping_;
-}
-
 std::chrono::steady_clock::time_point Server::HangDeadline() const {
   std::lock_guard lock(mutex_);
   return std::chrono::steady_clock::now() + hangLimit_;
-}
-
-bool Server::WaitUntilStopping(std::chrono::steady_clock::time_point deadline) const {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_until(lock, deadline, [this] { return stopping_; });
 }
 
 }  // namespace isetup::endpoint

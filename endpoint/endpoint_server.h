@@ -4,18 +4,15 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "endpoint/http_request.h"
@@ -57,13 +54,18 @@ std::string ReleaseFileName(const Release& release);
 
 // The bounds that keep a slow, malformed or greedy client from holding the server.
 struct ServerLimits {
-  std::size_t maxConnections = 256;  // one thread each; further connections get 503 and are closed
+  // Connections held open at once; further connections get 503 and are closed. Each costs a few
+  // kilobytes, not a thread.
+  std::size_t maxConnections = 10'000;
   std::chrono::milliseconds requestTimeout{10'000};  // a request head (and any body) must be in by then: 408
   std::chrono::milliseconds idleTimeout{5'000};      // a kept-alive connection without a new request is closed
   std::chrono::milliseconds writeTimeout{10'000};    // a client that takes no bytes for this long is dropped
   std::size_t maxRequestsPerConnection = 100;
   std::size_t maxRequestBody = 64 * 1024;  // a GET body is read and dropped up to this size; more: 413
-  RequestLimits request;
+  std::size_t maxRequestLine = 8 * 1024;   // a longer request line is answered 414
+  std::size_t maxHeaderBytes = 16 * 1024;  // all header lines together; more is answered 431
+  std::size_t maxHeaderCount = 64;         // more header lines are answered 431
+  unsigned threads = 0;                    // event loop threads; 0: one per core
 };
 
 enum class Stage { Version, Installer };
@@ -85,7 +87,7 @@ struct StageFault {
   std::optional<std::vector<std::uint8_t>> installerOverride;  // installer stage: serve these bytes verbatim
 };
 
-// One request as it arrived, recorded before it is answered.
+// One request as it arrived, handed to the request observer (tests) before it is answered.
 struct RequestRecord {
   std::string method;
   std::string path;    // decoded path
@@ -93,7 +95,23 @@ struct RequestRecord {
   std::map<std::string, std::string> params;  // decoded; the first value of a repeated key
 };
 
-// An HTTP/1.1 server of its own, one thread per connection up to ServerLimits::maxConnections.
+// What a request gets: the status, the headers of our own and the body, plus the transport faults to
+// apply while sending it. Made by the routes, sent by the connection.
+struct Response {
+  int status = 200;
+  std::string contentType;
+  std::vector<std::pair<std::string, std::string>> extra;  // further headers, in order
+  bool close = false;  // "Connection: close", and the connection ends after it
+  ResponseBody body;
+  StageFault transport;  // only the cuts, the throttle and the hangs are looked at
+  bool hang = false;     // read, never answered
+};
+
+// The text of a status page: "404 Not Found: detail" and CR LF.
+std::string StatusPage(int status, std::string_view detail = {});
+
+// An HTTP/1.1 server on Boost.Beast: one event loop run by ServerLimits::threads threads, each
+// connection a coroutine with a time-out on every read and write.
 // Thread affinity: Start and Stop belong to the owner's thread; every other member may be called from
 // any thread while the server runs.
 class Server {
@@ -121,46 +139,37 @@ class Server {
   void ClearFaults();
   // Shortens the bound of every hang (never beyond kMaxHang).
   void SetHangLimit(std::chrono::milliseconds limit);
-  // Where the access log goes, one line per call; the default writes to standard output and flushes.
+  // Where the access log goes, one line per call, called on the serving threads. By default the lines
+  // go to standard output through an AccessLogWriter, which never blocks serving.
   void SetLogSink(std::function<void(const std::string& line)> sink);
+  // Called with every request as it arrives, before it is answered; for tests. Null: none.
+  void SetRequestObserver(std::function<void(const RequestRecord&)> observer);
 
   // Binds address:port (0: an ephemeral port) and serves on threads of its own.
   // Returns the bound port, or -1 when binding fails or the server was started before.
   [[nodiscard]] int Start(const std::string& address, int port);
-  // Releases every hanging or throttled handler, closes every connection, stops listening and joins.
+  // Stops listening, releases every hanging or throttled answer, closes every connection and joins.
   // Idempotent; a stopped server does not start again.
   void Stop();
 
-  std::vector<RequestRecord> Requests() const;  // in arrival order
-  // Waits until at least `count` requests have arrived; false on time-out.
-  bool WaitForRequests(std::size_t count, std::chrono::milliseconds timeout) const;
+  // The answer to one request that may be answered (GET or HEAD); `last`: the response closes the
+  // connection.
+  Response Route(const HttpRequest& request, bool last) const;
+  // Logs one exchange: `request` null when no request line arrived, status 0 when nothing was sent.
+  void Log(const std::string& peer, const HttpRequest* request, int status, std::size_t bodyBytes) const;
+  void Observe(const HttpRequest& request) const;
+  const ServerLimits& Limits() const { return limits_; }
+  bool Stopping() const { return stopping_.load(); }
+  std::chrono::steady_clock::time_point HangDeadline() const;
 
  private:
   struct ServedRelease;
   struct Catalog;
-  struct Exchange;
-  struct Connection;
+  struct Network;
 
-  void AcceptLoop();
-  void Serve(Connection& connection);
-  // Answers one request that may be answered (GET or HEAD); false when the connection must close
-  // afterwards. `last`: the response says "Connection: close".
-  bool Answer(Connection& connection, const HttpRequest& request, bool last, Exchange& exchange);
-  // Sends head and body, applying the fault's cuts and throttle; false when the body was cut short.
-  bool Send(Connection& connection, const ResponseHead& head, const ResponseBody& body, bool headOnly,
-            const StageFault& fault, Exchange& exchange);
-  // A short text/plain status page; `close` by default, since most refusals end the connection.
-  void Refuse(Connection& connection, int status, const std::string& detail, Exchange& exchange,
-              std::vector<std::pair<std::string, std::string>> extra = {}, bool headOnly = false, bool close = true);
-  void Record(const HttpRequest& request);
-  void Log(const Connection& connection, const HttpRequest* request, const Exchange& exchange);
   std::shared_ptr<const Catalog> CurrentCatalog() const;
   StageFault FaultOf(Stage stage) const;
   std::shared_ptr<const ReplySigner> ReplySignerInUse() const;
-  bool Stopping() const;
-  // Waits until Stop or `deadline`; true when the server is stopping.
-  bool WaitUntilStopping(std::chrono::steady_clock::time_point deadline) const;
-  std::chrono::steady_clock::time_point HangDeadline() const;
 
   const ServerLimits limits_;
   // Swapped whole; a request takes one snapshot and answers from it alone.
@@ -168,27 +177,18 @@ class Server {
   std::mutex releaseMutex_;  // orders SetRelease calls against each other
 
   mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
   std::string publicHost_;
   std::string boundHost_;
   bool trustForwardedFor_ = false;
   std::map<Stage, StageFault> faults_;
   std::shared_ptr<const ReplySigner> signer_;
   std::chrono::milliseconds hangLimit_ = kMaxHang;
-  std::vector<RequestRecord> requests_;
-  bool stopping_ = false;
+  std::function<void(const RequestRecord&)> observer_;
+  std::function<void(const std::string&)> logSink_;
+  std::atomic<bool> stopping_{false};
   bool started_ = false;
 
-  std::mutex connectionsMutex_;
-  std::list<Connection> connections_;  // stable addresses: each thread holds its own entry
-  int listenFd_ = -1;
-  int wakeRead_ = -1;
-  int wakeWrite_ = -1;
-
-  std::mutex logMutex_;
-  std::function<void(const std::string&)> logSink_;
-
-  std::thread acceptThread_;
+  std::unique_ptr<Network> network_;
 };
 
 }  // namespace isetup::endpoint

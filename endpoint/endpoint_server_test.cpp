@@ -15,6 +15,7 @@
 #include <thread>
 #include <stdexcept>
 
+#include "endpoint/request_recorder.h"
 #include "endpoint/test_client.h"
 #include "endpoint/test_installer.h"
 #include "payload/affiliate_tags.h"
@@ -67,6 +68,7 @@ class EndpointTest : public ::testing::Test {
     installer_ = MakeInstaller();
     server_ = std::make_unique<Server>(Release{"2.53.0.0", installer_, ""}, "");
     server_->SetLogSink(log_.Sink());
+    recorder_.emplace(*server_);
     port_ = server_->Start("127.0.0.1", 0);
     ASSERT_GT(port_, 0);
     client_ = std::make_unique<httplib::Client>("127.0.0.1", port_);
@@ -76,6 +78,7 @@ class EndpointTest : public ::testing::Test {
 
   std::vector<std::uint8_t> installer_;
   LogCollector log_;
+  std::optional<testing::RequestRecorder> recorder_;
   std::unique_ptr<Server> server_;
   int port_ = 0;
   std::unique_ptr<httplib::Client> client_;
@@ -248,8 +251,8 @@ TEST_F(EndpointTest, RequestsAreRecordedInArrivalOrder) {
   ASSERT_TRUE(client_->Get((std::string("/version.php") + kQuery).c_str()));
   ASSERT_TRUE(client_->Get((std::string(kDownload) + kQuery).c_str()));
   ASSERT_TRUE(client_->Get("/nowhere"));
-  ASSERT_TRUE(server_->WaitForRequests(3, std::chrono::seconds(5)));
-  const auto requests = server_->Requests();
+  ASSERT_TRUE(recorder_->WaitForRequests(3, std::chrono::seconds(5)));
+  const auto requests = recorder_->Requests();
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[0].path, "/version.php");
   EXPECT_EQ(requests[0].query, std::string(kQuery).substr(1));
@@ -261,7 +264,7 @@ TEST_F(EndpointTest, RequestsAreRecordedInArrivalOrder) {
   EXPECT_EQ(requests[2].method, "GET");
   EXPECT_EQ(requests[2].path, "/nowhere");
   EXPECT_EQ(requests[2].query, "");
-  EXPECT_FALSE(server_->WaitForRequests(4, std::chrono::milliseconds(1)));
+  EXPECT_FALSE(recorder_->WaitForRequests(4, std::chrono::milliseconds(1)));
 }
 
 TEST_F(EndpointTest, EachRequestIsLoggedAsOneCommonLogLine) {
@@ -420,7 +423,7 @@ TEST_F(EndpointTest, HangNeverAnswersUntilStop) {
   server_->SetFault(Stage::Version, fault);
   RawConnection connection(port_);
   ASSERT_TRUE(connection.Send(GetRequest(std::string("/version.php") + kQuery)));
-  ASSERT_TRUE(server_->WaitForRequests(1, std::chrono::seconds(10)));
+  ASSERT_TRUE(recorder_->WaitForRequests(1, std::chrono::seconds(10)));
   RawResult early;
   connection.Read(early, 1, /*idleMs=*/100);
   EXPECT_TRUE(early.timedOut);
@@ -760,6 +763,107 @@ TEST(EndpointLifecycle, StartTwiceOrOnABusyPortFails) {
   // Stop without Start, and the destructors, must not block.
   Server never(Release{"2.53.0.0", MakeInstaller(10, 10), ""}, "");
   never.Stop();
+}
+
+}  // namespace
+}  // namespace isetup::endpoint
+
+namespace isetup::endpoint {
+namespace {
+
+// A download read at a slow, steady pace: `bytesPerPause` at most, then a pause. Returns the body
+// bytes that arrived before the server ended the stream, or before `stopAfter` when given: the client then
+// stops reading and leaves its socket open in `*stalled`.
+std::size_t SlowDownload(int port, const std::string& target, std::size_t bytesPerPause, std::chrono::milliseconds pause,
+                         std::size_t stopAfter = std::numeric_limits<std::size_t>::max(), int* stalled = nullptr) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  const int small = 16 * 1024;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);  // the client's window stays small
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::size_t received = 0;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    const std::string request = testing::GetRequest(target);
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::vector<char> buffer(bytesPerPause);
+    std::string head;
+    std::size_t headSize = 0;
+    while (received < headSize || received - headSize < stopAfter) {
+      pollfd ready{fd, POLLIN, 0};
+      if (poll(&ready, 1, 20000) <= 0) break;
+      const ssize_t count = recv(fd, buffer.data(), buffer.size(), 0);
+      if (count <= 0) break;
+      received += static_cast<std::size_t>(count);
+      if (headSize == 0) {
+        head.append(buffer.data(), static_cast<std::size_t>(count));
+        if (const std::size_t end = head.find("\r\n\r\n"); end != std::string::npos) headSize = end + 4;
+      }
+      std::this_thread::sleep_for(pause);  // the pace of a slow line, not a wait for an event
+    }
+    received -= std::min(received, headSize);
+  }
+  if (stalled && received >= stopAfter) {
+    *stalled = fd;
+  } else {
+    close(fd);
+  }
+  return received;
+}
+
+// Short time-outs, so that each fault shows within a second or two.
+class EndpointLoadTest : public ::testing::Test {
+ protected:
+  void Start(std::vector<std::uint8_t> installer) {
+    installer_ = std::move(installer);
+    ServerLimits limits;
+    limits.requestTimeout = std::chrono::milliseconds(3000);
+    limits.writeTimeout = std::chrono::milliseconds(1000);
+    server_ = std::make_unique<Server>(Release{"2.53.0.0", installer_, "Big.exe"}, "", limits);
+    server_->SetLogSink(log_.Sink());
+    port_ = server_->Start("127.0.0.1", 0);
+    ASSERT_GT(port_, 0);
+  }
+  std::vector<std::uint8_t> installer_;
+  LogCollector log_;
+  std::unique_ptr<Server> server_;
+  int port_ = 0;
+};
+
+TEST_F(EndpointLoadTest, HundredsOfSlowClientsLeaveRoomForRealRequests) {
+  ASSERT_NO_FATAL_FAILURE(Start(MakeInstaller()));
+  // 300 clients that sent one byte of a request and go on sending nothing.
+  std::vector<std::unique_ptr<testing::RawConnection>> slow;
+  for (int i = 0; i < 300; ++i) {
+    slow.push_back(std::make_unique<testing::RawConnection>(port_));
+    ASSERT_TRUE(slow.back()->Send("G"));
+  }
+  httplib::Client client("127.0.0.1", port_);
+  client.set_read_timeout(5, 0);
+  for (int probe = 0; probe < 20; ++probe) {
+    const auto reply = client.Get("/healthz");
+    ASSERT_TRUE(reply) << "probe " << probe;
+    EXPECT_EQ(reply->status, 200);
+  }
+}
+
+TEST_F(EndpointLoadTest, ASlowSteadyDownloadIsNeverCutAndAStalledOneIsDropped) {
+  ASSERT_NO_FATAL_FAILURE(Start(MakeInstaller(1'000'000, 500'000)));
+  const std::size_t whole = installer_.size();
+  // About 400 KB/s: each pause for room in the send buffer takes longer than the write time-out would
+  // allow if it counted from the write instead of from the last byte taken.
+  EXPECT_EQ(SlowDownload(port_, "/download/Big.exe", 4096, std::chrono::milliseconds(10)), whole);
+  int stalled = -1;
+  SlowDownload(port_, "/download/Big.exe", 4096, std::chrono::milliseconds(0), 100'000, &stalled);
+  ASSERT_GE(stalled, 0);
+  // It takes nothing more: within about the write time-out the server gives up and logs it.
+  const auto lines = log_.WaitFor(2);
+  close(stalled);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("\" 200 " + std::to_string(whole)), std::string::npos) << lines[0];
+  // The stalled one is logged with the bytes it took before it was dropped.
+  EXPECT_EQ(lines[1].find("\" 200 " + std::to_string(whole)), std::string::npos) << lines[1];
 }
 
 }  // namespace

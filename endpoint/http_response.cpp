@@ -1,4 +1,4 @@
-// Formats response heads; header values come from this program only, never from a request.
+// Formats the Date header and gathers response bodies around their patches.
 #include "endpoint/http_response.h"
 
 #include <algorithm>
@@ -6,26 +6,6 @@
 #include <ctime>
 
 namespace isetup::endpoint {
-
-std::string_view ReasonPhrase(int status) {
-  switch (status) {
-    case 200: return "OK";
-    case 400: return "Bad Request";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 413: return "Content Too Large";
-    case 414: return "URI Too Long";
-    case 431: return "Request Header Fields Too Large";
-    case 500: return "Internal Server Error";
-    case 501: return "Not Implemented";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    case 505: return "HTTP Version Not Supported";
-    default: return "Unknown";
-  }
-}
 
 std::string FormatHttpDate(std::chrono::system_clock::time_point time) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
@@ -41,23 +21,27 @@ std::string FormatHttpDate(std::chrono::system_clock::time_point time) {
   return text;
 }
 
-void ApplyPatches(const std::vector<BodyPatch>& patches, std::size_t offset, std::string& piece) {
-  for (const BodyPatch& patch : patches) {
-    const std::size_t from = std::max(patch.offset, offset);
-    const std::size_t to = std::min(patch.offset + patch.value.size(), offset + piece.size());
-    for (std::size_t i = from; i < to; ++i) piece[i - offset] = patch.value[i - patch.offset];
+std::vector<std::span<const std::uint8_t>> ResponseBody::Gather(std::size_t from, std::size_t to) const {
+  std::vector<std::span<const std::uint8_t>> pieces;
+  to = std::min(to, Size());
+  std::vector<const BodyPatch*> order;
+  for (const BodyPatch& patch : patches) order.push_back(&patch);
+  std::sort(order.begin(), order.end(), [](const BodyPatch* a, const BodyPatch* b) { return a->offset < b->offset; });
+  const auto plain = [&](std::size_t begin, std::size_t end) {
+    if (begin < end) pieces.emplace_back(bytes->data() + begin, end - begin);
+  };
+  std::size_t at = from;
+  for (const BodyPatch* patch : order) {
+    const std::size_t end = std::min(patch->offset + patch->value.size(), to);
+    if (end <= at) continue;
+    if (patch->offset >= to) break;
+    plain(at, patch->offset);
+    const std::size_t begin = std::max(at, patch->offset);
+    pieces.emplace_back(reinterpret_cast<const std::uint8_t*>(patch->value.data()) + (begin - patch->offset), end - begin);
+    at = end;
   }
-}
-
-std::string FormatResponseHead(const ResponseHead& head, std::chrono::system_clock::time_point now) {
-  std::string text = "HTTP/1.1 " + std::to_string(head.status) + " " + std::string(ReasonPhrase(head.status)) + "\r\n";
-  text += "Date: " + FormatHttpDate(now) + "\r\n";
-  if (!head.contentType.empty()) text += "Content-Type: " + head.contentType + "\r\n";
-  text += "Content-Length: " + std::to_string(head.contentLength) + "\r\n";
-  for (const auto& [name, value] : head.extra) text += name + ": " + value + "\r\n";
-  if (head.close) text += "Connection: close\r\n";
-  text += "\r\n";
-  return text;
+  plain(at, to);
+  return pieces;
 }
 
 }  // namespace isetup::endpoint

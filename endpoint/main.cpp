@@ -1,14 +1,17 @@
 // internetsetup-endpoint: serves the current release of the Talvimoraster installer to the setup over
 // plain HTTP, answering /version.php and the download, from a watched release folder or one file.
-#include <pthread.h>
 #include <signal.h>
 
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
 
 #include "endpoint/endpoint_options.h"
 #include "endpoint/endpoint_server.h"
@@ -57,6 +60,7 @@ int main(int argc, char** argv) {
 
   Release release;
   std::optional<FolderStamp> loadedStamp;
+  isetup::Sha256Digest loadedSha256{};
   if (!options.releaseDir.empty()) {
     // The first load takes the folder as it is: nothing is served yet that could be kept instead.
     LoadedRelease loaded = LoadReleaseFolder(options.releaseDir, std::chrono::system_clock::now(),
@@ -67,6 +71,7 @@ int main(int argc, char** argv) {
     }
     release = std::move(*loaded.release);
     loadedStamp = loaded.stamp;
+    loadedSha256 = loaded.sha256;
   } else {
     auto installer = ReadWholeFile(options.installerPath);
     if (!installer) {
@@ -86,16 +91,12 @@ int main(int argc, char** argv) {
     signer = std::move(loaded.signer);
   }
   WarnAboutTags(release.installer);
+  const std::string servedFile = ReleaseFileName(release);
   const std::string summary = release.versionText + " (" + ReleaseFileName(release) + ", " +
                               std::to_string(release.installer.size()) + " bytes)";
 
-  // The signals are taken by sigwait below, never by a handler; blocked before any thread starts,
-  // so that every thread inherits the mask.
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
+  // A reader of standard output that goes away must not end the server: writes then fail instead.
+  signal(SIGPIPE, SIG_IGN);
   Server server(std::move(release), options.publicHost, options.limits);
   server.SetTrustForwardedFor(options.trustForwardedFor);
   server.SetReplySigner(signer);
@@ -118,20 +119,26 @@ int main(int argc, char** argv) {
           WarnAboutTags(next.installer);
           server.SetRelease(std::move(next));
         },
-        Say);
+        Say, servedFile, loadedSha256);
     watcher->Start(options.poll);
   }
 
-  while (true) {
-    int signal = 0;
-    if (sigwait(&signals, &signal) != 0) continue;
-    if (signal != SIGHUP) break;
+  // The signals arrive through the loop of this thread; serving runs on the server's own threads.
+  boost::asio::io_context signalLoop;
+  boost::asio::signal_set signals(signalLoop, SIGINT, SIGTERM, SIGHUP);
+  std::function<void(const boost::system::error_code&, int)> onSignal = [&](const boost::system::error_code& error,
+                                                                             int number) {
+    if (error) return;
+    if (number != SIGHUP) return;  // SIGINT, SIGTERM: the loop ends and the server stops below
     if (watcher) {
       watcher->RequestReload();
     } else {
       Say("SIGHUP: serving one installer file, there is no release folder to reload");
     }
-  }
+    signals.async_wait(onSignal);
+  };
+  signals.async_wait(onSignal);
+  signalLoop.run();
   if (watcher) watcher->Stop();
   server.Stop();
   return 0;

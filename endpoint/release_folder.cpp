@@ -35,7 +35,9 @@ SystemClock::time_point ModifiedAt(const FileStamp& stamp) {
 // A descriptor that closes itself.
 class File {
  public:
-  explicit File(const std::filesystem::path& path) : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY)) {}
+  // O_NOFOLLOW: a link named in the folder could lead anywhere on the machine.
+  explicit File(const std::filesystem::path& path)
+      : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK)) {}
   ~File() {
     if (fd_ >= 0) close(fd_);
   }
@@ -47,7 +49,31 @@ class File {
   int fd_;
 };
 
-std::string SystemError(int error) { return std::strerror(error); }
+std::string SystemError(int error) {
+  return error == ELOOP ? "it is a symbolic link; the folder takes plain files only" : std::strerror(error);
+}
+
+std::optional<Sha256Digest> ParseDigest(std::string_view hex) {
+  Sha256Digest digest{};
+  if (hex.size() != 2 * digest.size()) return std::nullopt;
+  for (std::size_t i = 0; i < digest.size(); ++i) {
+    std::uint8_t byte = 0;
+    const auto [stop, error] = std::from_chars(hex.data() + 2 * i, hex.data() + 2 * i + 2, byte, 16);
+    if (error != std::errc() || stop != hex.data() + 2 * i + 2) return std::nullopt;
+    digest[i] = byte;
+  }
+  return digest;
+}
+
+std::string DigestText(const Sha256Digest& digest) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string text;
+  for (const std::uint8_t byte : digest) {
+    text += kHex[byte >> 4];
+    text += kHex[byte & 0xF];
+  }
+  return text;
+}
 
 // The whole file into `out`, which holds `size` bytes afterwards; false when it yields more or fewer.
 bool ReadExactly(int fd, std::size_t size, std::vector<std::uint8_t>& out, std::string& error) {
@@ -122,6 +148,8 @@ ParsedManifest ParseManifest(std::string_view text) {
   std::optional<std::string> version;
   std::optional<std::string> file;
   std::optional<std::int64_t> size;
+  std::optional<Sha256Digest> sha256;
+  bool sha256Given = false;
   int number = 0;
   const auto fail = [&](const std::string& why) {
     result.error = "line " + std::to_string(number) + ": " + why;
@@ -160,8 +188,14 @@ ParsedManifest ParseManifest(std::string_view text) {
       }
       size = parsed;
       continue;
+    } else if (key == "sha256") {
+      if (sha256Given) return fail("\"sha256\" is given twice");
+      sha256 = ParseDigest(value);
+      if (!sha256) return fail("sha256 must be 64 hexadecimal digits");
+      sha256Given = true;
+      continue;
     } else {
-      return fail("unknown key \"" + std::string(key) + "\" (version, file, size)");
+      return fail("unknown key \"" + std::string(key) + "\" (version, file, size, sha256)");
     }
     if (*slot) return fail("\"" + std::string(key) + "\" is given twice");
     *slot = value;
@@ -169,8 +203,10 @@ ParsedManifest ParseManifest(std::string_view text) {
   number = 0;
   if (!version) return fail("no \"version=\" line");
   if (!file) return fail("no \"file=\" line");
+  // Without the size a copy that stalls longer than the settle time would look whole.
+  if (!size) return fail("no \"size=\" line (the installer's size in bytes)");
   result.error.clear();
-  result.manifest = Manifest{*version, *file, size};
+  result.manifest = Manifest{*version, *file, *size, sha256};
   return result;
 }
 
@@ -179,7 +215,7 @@ FolderStamp StampReleaseFolder(const std::filesystem::path& folder) {
   const ManifestFile manifest = ReadManifest(folder);
   stamp.manifest = manifest.stamp;
   struct stat info {};
-  if (manifest.manifest && stat((folder / manifest.manifest->fileName).c_str(), &info) == 0) {
+  if (manifest.manifest && lstat((folder / manifest.manifest->fileName).c_str(), &info) == 0) {
     stamp.installer = StampOf(info);
   }
   return stamp;
@@ -223,9 +259,9 @@ LoadedRelease LoadReleaseFolder(const std::filesystem::path& folder, SystemClock
                    " bytes; it must have 1..2147483647";
     return result;
   }
-  if (manifest.size && *manifest.size != before.st_size) {
+  if (manifest.size != before.st_size) {
     result.error = "the installer " + path.string() + " has " + std::to_string(before.st_size) +
-                   " bytes, the manifest says size=" + std::to_string(*manifest.size);
+                   " bytes, the manifest says size=" + std::to_string(manifest.size);
     return result;
   }
 
@@ -246,23 +282,38 @@ LoadedRelease LoadReleaseFolder(const std::filesystem::path& folder, SystemClock
     result.error = "the manifest changed while the installer was read";
     return result;
   }
+  Sha256Hasher hasher;
+  hasher.Update(release.installer);
+  const std::optional<Sha256Digest> digest = hasher.Finish();
+  if (!digest) {
+    result.error = "cannot hash the installer " + path.string();
+    return result;
+  }
+  if (manifest.sha256 && *manifest.sha256 != *digest) {
+    result.error = "the installer " + path.string() + " has the SHA-256 " + DigestText(*digest) +
+                   ", the manifest says sha256=" + DigestText(*manifest.sha256);
+    return result;
+  }
   if (auto problem = CheckRelease(release)) {
     result.error = *problem;
     return result;
   }
+  result.sha256 = *digest;
   result.release = std::move(release);
   return result;
 }
 
 ReleaseWatcher::ReleaseWatcher(std::filesystem::path folder, std::chrono::milliseconds settle,
                                std::string servedVersion, std::optional<FolderStamp> served, Publish publish,
-                               Report report)
+                               Report report, std::string servedFile, Sha256Digest servedSha256)
     : folder_(std::move(folder)),
       settle_(settle),
       publish_(std::move(publish)),
       report_(std::move(report)),
       servedVersion_(std::move(servedVersion)),
-      served_(served) {}
+      served_(served) {
+  if (!servedFile.empty()) offered_.emplace_back(std::move(servedFile), servedSha256);
+}
 
 ReleaseWatcher::~ReleaseWatcher() { Stop(); }
 
@@ -278,6 +329,15 @@ bool ReleaseWatcher::Check(SystemClock::time_point now, bool forced) {
     if (refused_ && stamp == *refused_ && !(retryAt_ && now >= *retryAt_)) return false;
   }
   LoadedRelease loaded = LoadReleaseFolder(folder_, now, settle_);
+  if (loaded.release) {
+    for (const auto& [name, digest] : offered_) {
+      if (name == loaded.release->fileName && digest != loaded.sha256) {
+        loaded.error = "the installer " + name + " was changed in place, but replies already handed out describe " +
+                       "the bytes served under that name; publish it under a new file name";
+        loaded.release.reset();
+      }
+    }
+  }
   if (!loaded.release) {
     // The same reason for the same files is reported once; a settling release only when it starts.
     const bool news = !(refused_ && loaded.stamp == *refused_ &&
@@ -292,6 +352,7 @@ bool ReleaseWatcher::Check(SystemClock::time_point now, bool forced) {
   }
   const std::string summary = loaded.release->versionText + " (" + loaded.release->fileName + ", " +
                               std::to_string(loaded.release->installer.size()) + " bytes)";
+  const std::string fileName = loaded.release->fileName;
   try {
     publish_(std::move(*loaded.release));
   } catch (const std::exception& failure) {
@@ -302,6 +363,10 @@ bool ReleaseWatcher::Check(SystemClock::time_point now, bool forced) {
     return false;
   }
   report_("now serving release " + summary);
+  // The server keeps the release before downloadable under its own name; so do the checks.
+  std::erase_if(offered_, [&](const auto& offered) { return offered.first == fileName; });
+  offered_.insert(offered_.begin(), {fileName, loaded.sha256});
+  if (offered_.size() > 2) offered_.resize(2);
   servedVersion_ = summary.substr(0, summary.find(' '));
   served_ = loaded.stamp;
   refused_.reset();

@@ -12,8 +12,11 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "endpoint/endpoint_server.h"
+#include "payload/sha256.h"
 
 namespace isetup::endpoint {
 
@@ -23,12 +26,14 @@ inline constexpr std::size_t kMaxManifestBytes = 4096;
 // The manifest, lines "key=value" (LF or CR LF), blank lines and "#" comments ignored:
 //   version=2.53.0.0                          required: the version announced in "ver="
 //   file=TalvimorasterSetup-2.53.0.0.exe      required: the installer, a plain name in the folder
-//   size=14178100                             optional: the installer must have exactly this size
+//   size=14178100                             required: the installer must have exactly this size
+//   sha256=<64 hexadecimal digits>            optional: the installer file's SHA-256 must be this
 // Keys are lower case, each at most once; no blanks around "=" or at the end; nothing else.
 struct Manifest {
   std::string versionText;
   std::string fileName;
-  std::optional<std::int64_t> size;
+  std::int64_t size = 0;
+  std::optional<Sha256Digest> sha256;
 };
 
 struct ParsedManifest {
@@ -55,16 +60,18 @@ struct FolderStamp {
 
 struct LoadedRelease {
   std::optional<Release> release;
+  Sha256Digest sha256{};  // of the installer file as read, when there is a release
   FolderStamp stamp;   // as far as the files could be looked at
   std::string error;   // why there is no release
   // Refused only because a file changed less than the settle time ago: worth a look again then.
   std::optional<std::chrono::system_clock::time_point> settlesAt;
 };
 
-// Reads the manifest and the installer it names, each whole. Refuses, with the reason, a bad
-// manifest; an installer that is missing, not a regular file, unreadable, empty, over 2147483647
-// bytes or of another size than "size=" says; files that changed while they were read; and files
-// modified less than `settle` before `now` (a copy may still be going on).
+// Reads the manifest and the installer it names, each whole, never following a symbolic link.
+// Refuses, with the reason, a bad manifest; an installer that is missing, a link or not a regular
+// file, unreadable, empty, over 2147483647 bytes, of another size than "size=" or another SHA-256
+// than "sha256=" says; files that changed while they were read; and files modified less than
+// `settle` before `now` (a copy may still be going on).
 LoadedRelease LoadReleaseFolder(const std::filesystem::path& folder, std::chrono::system_clock::time_point now,
                                 std::chrono::milliseconds settle);
 
@@ -74,7 +81,9 @@ FolderStamp StampReleaseFolder(const std::filesystem::path& folder);
 
 // Publishes a new release whenever the folder holds a complete, consistent and settled one that
 // differs from the one published last; until then the last one stays and the reason is reported
-// (once for each state of the folder). Check runs on one thread at a time: the watcher's own thread
+// (once for each state of the folder). A file name that is offered (the current release or the
+// one before) is never published again with other bytes: replies already handed out describe the
+// bytes served under that name. Check runs on one thread at a time: the watcher's own thread
 // once Start has run, or the caller's in tests.
 class ReleaseWatcher {
  public:
@@ -82,8 +91,10 @@ class ReleaseWatcher {
   using Report = std::function<void(const std::string&)>;
 
   // `served` is the stamp of the release already published (from the first load), if any.
+  // `servedFile` and `servedSha256`: the installer already served under that name, if any.
   ReleaseWatcher(std::filesystem::path folder, std::chrono::milliseconds settle, std::string servedVersion,
-                 std::optional<FolderStamp> served, Publish publish, Report report);
+                 std::optional<FolderStamp> served, Publish publish, Report report, std::string servedFile = {},
+                 Sha256Digest servedSha256 = {});
   ~ReleaseWatcher();
   ReleaseWatcher(const ReleaseWatcher&) = delete;
   ReleaseWatcher& operator=(const ReleaseWatcher&) = delete;
@@ -113,6 +124,7 @@ class ReleaseWatcher {
   std::optional<FolderStamp> refused_;
   std::string refusedReason_;
   std::optional<std::chrono::system_clock::time_point> retryAt_;
+  std::vector<std::pair<std::string, Sha256Digest>> offered_;  // current first, then the one before
 
   std::mutex mutex_;
   std::condition_variable wake_;

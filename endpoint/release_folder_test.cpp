@@ -23,13 +23,15 @@ constexpr milliseconds kSettle{2000};
 
 TEST(Manifest, TakesTheDocumentedForm) {
   struct Case {
-    const char* text;
+    std::string text;
     Manifest expected;
   };
   const Case cases[] = {
-      {"version=2.53.0.0\nfile=TalvimorasterSetup-2.53.0.0.exe\n", {"2.53.0.0", "TalvimorasterSetup-2.53.0.0.exe", {}}},
-      {"# current release\r\n\r\nfile=a.exe\r\nversion=1.0.0.0\r\nsize=14178100", {"1.0.0.0", "a.exe", 14178100}},
-      {"version=255.255.255.255\nfile=A_b-1.exe\nsize=2147483647\n\n", {"255.255.255.255", "A_b-1.exe", 2147483647}},
+      {"version=2.53.0.0\nfile=TalvimorasterSetup-2.53.0.0.exe\nsize=1\nsha256=" + std::string(62, '0') + "aF\n",
+       {"2.53.0.0", "TalvimorasterSetup-2.53.0.0.exe", 1, Sha256Digest{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                                                   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xAF}}},
+      {"# current release\r\n\r\nfile=a.exe\r\nversion=1.0.0.0\r\nsize=14178100", {"1.0.0.0", "a.exe", 14178100, {}}},
+      {"version=255.255.255.255\nfile=A_b-1.exe\nsize=2147483647\n\n", {"255.255.255.255", "A_b-1.exe", 2147483647, {}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
@@ -38,6 +40,7 @@ TEST(Manifest, TakesTheDocumentedForm) {
     EXPECT_EQ(parsed.manifest->versionText, c.expected.versionText);
     EXPECT_EQ(parsed.manifest->fileName, c.expected.fileName);
     EXPECT_EQ(parsed.manifest->size, c.expected.size);
+    EXPECT_EQ(parsed.manifest->sha256, c.expected.sha256);
   }
 }
 
@@ -53,6 +56,9 @@ TEST(Manifest, RefusesAnythingElseAndSaysWhere) {
       {"version=2.53.0.0\nfile=a.exe\nfile=b.exe\n", "line 3"},
       {"version=2.53.0.0\nversion=2.54.0.0\nfile=a.exe\n", "twice"},
       {"version=2.53.0.0\nfile=a.exe\nsize=1\nsize=1\n", "twice"},
+      {"version=2.53.0.0\nfile=a.exe\n", "no \"size=\""},  // a stalled copy would pass for whole
+      {"version=2.53.0.0\nfile=a.exe\nsize=1\nsha256=" + std::string(63, 'a') + "\n", "64 hexadecimal"},
+      {"version=2.53.0.0\nfile=a.exe\nsize=1\nsha256=" + std::string(63, 'a') + "g\n", "64 hexadecimal"},
       {"Version=2.53.0.0\nfile=a.exe\n", "unknown key \"Version\""},
       {"version=2.53.0.0\nfile=a.exe\nchecksum=1\n", "unknown key"},
       {"version = 2.53.0.0\nfile=a.exe\n", "line 1"},
@@ -90,13 +96,21 @@ class ReleaseFolderTest : public ::testing::Test {
     fs::remove_all(folder_);
     fs::create_directories(folder_);
   }
-  void TearDown() override { fs::remove_all(folder_); }
+  void TearDown() override {
+    fs::remove_all(folder_);
+    fs::remove(Outside());
+  }
 
   void Write(const std::string& name, const std::vector<std::uint8_t>& bytes, bool append = false) {
     std::ofstream out(folder_ / name, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   }
+  fs::path Outside() const { return folder_.string() + "-outside.exe"; }
   void WriteManifest(const std::string& text) { Write(std::string(kManifestName), {text.begin(), text.end()}); }
+  static std::string ManifestFor(const std::string& file, const std::vector<std::uint8_t>& bytes,
+                                 const std::string& version = "2.53.0.0") {
+    return "version=" + version + "\nfile=" + file + "\nsize=" + std::to_string(bytes.size()) + "\n";
+  }
   // The moment at which everything in the folder has rested for the settle time.
   SystemClock::time_point Settled() const {
     SystemClock::time_point latest{};
@@ -135,17 +149,17 @@ TEST_F(ReleaseFolderTest, RefusesFoldersThatHoldNoWholeRelease) {
   const Case cases[] = {
       {"no manifest", [](ReleaseFolderTest&) {}, "release.txt"},
       {"bad manifest", [](ReleaseFolderTest& t) { t.WriteManifest("version=2.53\nfile=a.exe\n"); }, "line 1"},
-      {"no installer", [](ReleaseFolderTest& t) { t.WriteManifest("version=2.53.0.0\nfile=a.exe\n"); }, "a.exe"},
+      {"no installer", [](ReleaseFolderTest& t) { t.WriteManifest("version=2.53.0.0\nfile=a.exe\nsize=1\n"); }, "a.exe"},
       {"installer is a folder",
        [](ReleaseFolderTest& t) {
          fs::create_directory(t.folder_ / "a.exe");
-         t.WriteManifest("version=2.53.0.0\nfile=a.exe\n");
+         t.WriteManifest("version=2.53.0.0\nfile=a.exe\nsize=1\n");
        },
        "not a regular file"},
       {"empty installer",
        [](ReleaseFolderTest& t) {
          t.Write("a.exe", {});
-         t.WriteManifest("version=2.53.0.0\nfile=a.exe\n");
+         t.WriteManifest("version=2.53.0.0\nfile=a.exe\nsize=1\n");
        },
        "has 0 bytes"},
       {"short installer",
@@ -154,6 +168,22 @@ TEST_F(ReleaseFolderTest, RefusesFoldersThatHoldNoWholeRelease) {
          t.WriteManifest("version=2.53.0.0\nfile=a.exe\nsize=" + std::to_string(installer.size()) + "\n");
        },
        "has 50 bytes, the manifest says size="},
+      {"link out of the folder",
+       [&](ReleaseFolderTest& t) {
+         const fs::path outside = t.Outside();
+         std::ofstream(outside, std::ios::binary).write(reinterpret_cast<const char*>(installer.data()),
+                                                         static_cast<std::streamsize>(installer.size()));
+         fs::create_symlink(outside, t.folder_ / "a.exe");
+         t.WriteManifest("version=2.53.0.0\nfile=a.exe\nsize=" + std::to_string(installer.size()) + "\n");
+       },
+       "symbolic link"},
+      {"other SHA-256",
+       [&](ReleaseFolderTest& t) {
+         t.Write("a.exe", installer);
+         t.WriteManifest("version=2.53.0.0\nfile=a.exe\nsize=" + std::to_string(installer.size()) + "\nsha256=" +
+                         std::string(64, '0') + "\n");
+       },
+       "the manifest says sha256=0000"},
       {"oversized manifest",
        [](ReleaseFolderTest& t) { t.WriteManifest("version=2.53.0.0\nfile=a.exe\n#" + std::string(5000, 'x') + "\n"); },
        "larger than 4096"},
@@ -171,8 +201,9 @@ TEST_F(ReleaseFolderTest, RefusesFoldersThatHoldNoWholeRelease) {
 }
 
 TEST_F(ReleaseFolderTest, AFreshlyWrittenFileWaitsUntilItHasRested) {
-  Write("a.exe", testing::MakeInstaller(100, 100));
-  WriteManifest("version=2.53.0.0\nfile=a.exe\n");
+  const auto installer = testing::MakeInstaller(100, 100);
+  Write("a.exe", installer);
+  WriteManifest(ManifestFor("a.exe", installer));
   const auto settled = Settled();
   const LoadedRelease early = LoadReleaseFolder(folder_, settled - milliseconds(1), kSettle);
   EXPECT_FALSE(early.release);
@@ -189,7 +220,7 @@ class WatcherTest : public ReleaseFolderTest {
   void SetUp() override {
     ReleaseFolderTest::SetUp();
     Write("Setup-1.exe", first_);
-    WriteManifest("version=2.53.0.0\nfile=Setup-1.exe\n");
+    WriteManifest(ManifestFor("Setup-1.exe", first_));
     const LoadedRelease initial = LoadReleaseFolder(folder_, SystemClock::now(), milliseconds(0));
     ASSERT_TRUE(initial.release) << initial.error;
     watcher_ = std::make_unique<ReleaseWatcher>(
@@ -202,7 +233,8 @@ class WatcherTest : public ReleaseFolderTest {
         [this](const std::string& line) {
           std::lock_guard lock(mutex_);
           reports_.push_back(line);
-        });
+        },
+        "Setup-1.exe", initial.sha256);
   }
   std::vector<Release> Published() {
     std::lock_guard lock(mutex_);
@@ -225,7 +257,7 @@ class WatcherTest : public ReleaseFolderTest {
 TEST_F(WatcherTest, PublishesAnEditedManifestOnceAndIgnoresAnUnchangedFolder) {
   EXPECT_FALSE(watcher_->Check(Settled(), false));  // what is served already
   Write("Setup-2.exe", second_);
-  WriteManifest("version=2.54.0.0\nfile=Setup-2.exe\n");
+  WriteManifest(ManifestFor("Setup-2.exe", second_, "2.54.0.0"));
   EXPECT_TRUE(watcher_->Check(Settled(), false));
   EXPECT_FALSE(watcher_->Check(Settled() + std::chrono::hours(1), false));
   const auto published = Published();
@@ -240,7 +272,7 @@ TEST_F(WatcherTest, PublishesAnEditedManifestOnceAndIgnoresAnUnchangedFolder) {
 TEST_F(WatcherTest, AHalfCopiedInstallerIsKeptOutUntilItIsWholeAndRested) {
   // The copy has begun and the manifest already names the new file.
   Write("Setup-2.exe", std::vector<std::uint8_t>(second_.begin(), second_.begin() + 4000));
-  WriteManifest("version=2.54.0.0\nfile=Setup-2.exe\n");
+  WriteManifest(ManifestFor("Setup-2.exe", second_, "2.54.0.0"));
   EXPECT_FALSE(watcher_->Check(SystemClock::now(), false));
   EXPECT_FALSE(watcher_->Check(SystemClock::now(), false));
   // It goes on: the file has changed since the last look, so it has not rested.
@@ -270,7 +302,7 @@ TEST_F(WatcherTest, ADeclaredSizeKeepsOutACopyThatStalledLongerThanTheSettleTime
 }
 
 TEST_F(WatcherTest, ABrokenManifestIsReportedOnceAndTheRepairIsPublished) {
-  WriteManifest("version=2.54.0.0\nfile=Setup-2.exe\n");  // names a file that is not there yet
+  WriteManifest(ManifestFor("Setup-2.exe", second_, "2.54.0.0"));  // names a file that is not there yet
   for (int look = 0; look < 3; ++look) EXPECT_FALSE(watcher_->Check(Settled(), false));
   ASSERT_EQ(Reports().size(), 1u);
   EXPECT_NE(Reports()[0].find("cannot open the installer"), std::string::npos) << Reports()[0];
@@ -282,6 +314,25 @@ TEST_F(WatcherTest, ABrokenManifestIsReportedOnceAndTheRepairIsPublished) {
   EXPECT_EQ(Published().at(0).versionText, "2.54.0.0");
 }
 
+TEST_F(WatcherTest, AnInstallerOverwrittenInPlaceIsNotServedUnderItsName) {
+  Write("Setup-1.exe", second_);
+  WriteManifest(ManifestFor("Setup-1.exe", second_, "2.54.0.0"));
+  EXPECT_FALSE(watcher_->Check(Settled(), false));
+  ASSERT_EQ(Reports().size(), 1u);
+  EXPECT_NE(Reports()[0].find("changed in place"), std::string::npos) << Reports()[0];
+  // The same bytes under a new name are published, and the old name is then free to be reused only
+  // once it is no longer offered (two releases later).
+  Write("Setup-2.exe", second_);
+  WriteManifest(ManifestFor("Setup-2.exe", second_, "2.54.0.0"));
+  EXPECT_TRUE(watcher_->Check(Settled(), false));
+  Write("Setup-3.exe", first_);
+  WriteManifest(ManifestFor("Setup-3.exe", first_, "2.55.0.0"));
+  EXPECT_TRUE(watcher_->Check(Settled(), false));
+  WriteManifest(ManifestFor("Setup-1.exe", second_, "2.56.0.0"));
+  EXPECT_TRUE(watcher_->Check(Settled(), false));
+  EXPECT_EQ(Published().size(), 3u);
+}
+
 TEST_F(WatcherTest, AForcedLookReadsAnUnchangedFolderAgain) {
   EXPECT_FALSE(watcher_->Check(Settled(), false));
   EXPECT_TRUE(watcher_->Check(Settled(), true));
@@ -290,7 +341,7 @@ TEST_F(WatcherTest, AForcedLookReadsAnUnchangedFolderAgain) {
 
 TEST_F(WatcherTest, TheThreadLooksWhenAskedWithoutPolling) {
   Write("Setup-2.exe", second_);
-  WriteManifest("version=2.54.0.0\nfile=Setup-2.exe\n");
+  WriteManifest(ManifestFor("Setup-2.exe", second_, "2.54.0.0"));
   // Written just now, it settles within the settle time; the thread retries then by itself.
   watcher_->Start(milliseconds(0));
   watcher_->RequestReload();

@@ -7,7 +7,7 @@ packages=(
   clang libclang-rt-14-dev
   googletest libgtest-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
-  libz-mingw-w64-dev zlib1g-dev libcpp-httplib-dev libssl-dev
+  libz-mingw-w64-dev zlib1g-dev libcpp-httplib-dev libssl-dev libboost-dev nginx-light
   wine wine64 xvfb x11-apps imagemagick xdotool iproute2 util-linux
 )
 

@@ -10,6 +10,7 @@
 
 #include "app/status_texts.h"
 #include "endpoint/endpoint_server.h"
+#include "endpoint/request_recorder.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/wine_sandbox.h"
 
@@ -65,6 +66,7 @@ class Online : public ::testing::Test {
     sandbox_.emplace(CurrentTestName());
     server_.emplace(NextRelease(), "");
     server_->SetLogSink([](const std::string&) {});
+    recorder_.emplace(*server_);
   }
   void StartEndpoint() {
     const int port = Artifacts::EndpointPort();
@@ -79,6 +81,7 @@ class Online : public ::testing::Test {
   std::vector<std::uint8_t> Payload() const { return ReadBytes(Artifacts::EmbeddedPayload()); }
 
   std::optional<WineSandbox> sandbox_;
+  std::optional<endpoint::testing::RequestRecorder> recorder_;
   std::optional<endpoint::Server> server_;
 };
 
@@ -98,7 +101,7 @@ TEST_F(Online, NewerVersionIsDownloadedVerifiedAndLaunched) {
   EXPECT_LT(run.seconds, 20.0);
 
   // Both requests carry the own version, the embedded tags and the same random number.
-  const auto requests = server_->Requests();
+  const auto requests = recorder_->Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].path, "/version.php");
   EXPECT_EQ(requests[1].path, "/download/TalvimorasterSetup-2.53.0.0.exe");
@@ -120,7 +123,7 @@ TEST_F(Online, SameVersionUsesTheEmbeddedInstallerWithoutDownloading) {
   const RunResult run = RunProgram();
   EXPECT_TRUE(InOrder(run.Labels(), {Utf8(StatusSearching), Utf8(StatusLatestInUse)}));
   ExpectSingleLaunch(*sandbox_, run, "TalvimorasterSetup.exe", Payload());
-  EXPECT_EQ(server_->Requests().size(), 1u);
+  EXPECT_EQ(recorder_->Requests().size(), 1u);
 }
 
 // 16 KiB every 50 ms: the 700 KB sample installer takes about two seconds, long enough to act on.

@@ -17,6 +17,7 @@
 #include "app/status_texts.h"
 #include "base/lower_hex.h"
 #include "endpoint/endpoint_server.h"
+#include "endpoint/request_recorder.h"
 #include "payload/blanked_sha256.h"
 #include "payload/forged_installer.h"
 #include "tests/e2e/wine_sandbox.h"
@@ -100,6 +101,7 @@ class SignedUpdate : public ::testing::TestWithParam<Attack> {
     server_.emplace(endpoint::Release{"2.53.0.0", ReadBytes(Artifacts::NextInstaller()), ""},
                     attacked ? "127.0.0.1:" + std::to_string(port) : "");
     server_->SetLogSink([](const std::string&) {});
+    recorder_.emplace(*server_);
     auto signer = endpoint::ReplySigner::Load((kKeys / attack.key).string());
     EXPECT_TRUE(signer.signer) << signer.error;
     server_->SetReplySigner(signer.signer);
@@ -127,12 +129,13 @@ class SignedUpdate : public ::testing::TestWithParam<Attack> {
     }
     launched_ = ReadBytes(sandbox.TempFolder() / "TalvimorasterSetup.exe");
     std::vector<std::string> paths, expected{"/version.php"};
-    for (const auto& request : server_->Requests()) paths.push_back(request.path);
+    for (const auto& request : recorder_->Requests()) paths.push_back(request.path);
     if (attack.downloads) expected.push_back(kDownloadPath);
     EXPECT_EQ(paths, expected);
     return run;
   }
 
+  std::optional<endpoint::testing::RequestRecorder> recorder_;
   std::optional<endpoint::Server> server_;
   std::vector<std::uint8_t> launched_;
 };

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "endpoint/endpoint_server.h"
+#include "endpoint/request_recorder.h"
 #include "tests/e2e/wine_sandbox.h"
 
 namespace isetup::e2e {
@@ -67,13 +68,14 @@ TEST_F(Stamped, OfflineLaunchesTheEmbeddedInstallerWithTheStampedTags) {
 TEST_F(Stamped, OnlineSendsTheStampedTagsAndGetsAStampedInstaller) {
   endpoint::Server server({"2.53.0.0", ReadBytes(Artifacts::NextInstaller()), ""}, "");
   server.SetLogSink([](const std::string&) {});
+  endpoint::testing::RequestRecorder recorder(server);
   const int port = Artifacts::EndpointPort();
   ASSERT_EQ(server.Start("127.0.0.1", port), port) << "the endpoint port is taken";
   const RunResult run = sandbox_->Run({.online = true, .probeArgs = {}, .timeoutSeconds = 60, .program = program_});
   server.Stop();
   EXPECT_TRUE(run.EverVisible());
 
-  const auto requests = server.Requests();
+  const auto requests = recorder.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].path, "/version.php");
   for (const auto& request : requests) {

@@ -1,0 +1,93 @@
+// The access log writer against a pipe whose reader stalls or goes away: serving never waits.
+#include "endpoint/access_log.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace isetup::endpoint {
+namespace {
+
+// Notices collected, and waited for.
+class Notices {
+ public:
+  std::function<void(const std::string&)> Sink() {
+    return [this](const std::string& line) {
+      std::lock_guard lock(mutex_);
+      lines_.push_back(line);
+      changed_.notify_all();
+    };
+  }
+  std::string WaitFor(const std::string& text) {
+    std::unique_lock lock(mutex_);
+    std::string found;
+    changed_.wait_for(lock, std::chrono::seconds(10), [&] {
+      for (const auto& line : lines_) {
+        if (line.find(text) != std::string::npos) found = line;
+      }
+      return !found.empty();
+    });
+    return found;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> lines_;
+};
+
+TEST(AccessLogWriter, AStalledReaderCostsLinesNotTimeAndHearsHowMany) {
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+  Notices notices;
+  const std::string line(100, 'x');
+  {
+    AccessLogWriter writer(fds[1], 4096, notices.Sink());
+    // Far more than the pipe (64 KiB) and the queue hold: Write returns each time all the same.
+    for (int i = 0; i < 5000; ++i) writer.Write(line);
+    EXPECT_GT(writer.Dropped(), 4000u);
+    // The reader catches up; the next line that gets through brings the count with it.
+    std::vector<char> sink(1 << 16);
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    std::string drained;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (drained.find("last\n") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      const ssize_t count = read(fds[0], sink.data(), sink.size());
+      if (count > 0) {
+        drained.append(sink.data(), static_cast<std::size_t>(count));
+      } else {
+        writer.Write("last");  // the pipe is empty: this one has room
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // a pace for the loop, not a wait for an event
+      }
+    }
+    EXPECT_NE(drained.find("last\n"), std::string::npos);
+    EXPECT_EQ(drained.rfind(line + "\n", 0), 0u);  // whole lines only
+    EXPECT_NE(notices.WaitFor("access log lines were dropped"), "");
+  }
+  close(fds[0]);
+  close(fds[1]);
+}
+
+TEST(AccessLogWriter, AReaderThatLeftIsSaidOnceAndNeverEndsTheProcess) {
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+  close(fds[0]);
+  Notices notices;
+  {
+    AccessLogWriter writer(fds[1], 1 << 20, notices.Sink());
+    writer.Write("first");
+    EXPECT_NE(notices.WaitFor("cannot be written"), "");
+    for (int i = 0; i < 100; ++i) writer.Write("more");
+    EXPECT_GE(writer.Dropped(), 101u);
+  }
+  close(fds[1]);
+}
+
+}  // namespace
+}  // namespace isetup::endpoint
