@@ -82,7 +82,6 @@ bool IsHexDigit(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= '
 bool IsFileNameChar(char c) {
   return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-' || c == '_';
 }
-bool IsHostChar(char c) { return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '.' || c == '-'; }
 
 // The keys that the setup sends with a fixed form; a value of another form is a malformed query.
 // The version request must carry both, as every setup sends them. The affiliate tags are not judged
@@ -153,31 +152,7 @@ std::string ReleaseFileName(const Release& release) {
   return release.fileName.empty() ? "TalvimorasterSetup-" + release.versionText + ".exe" : release.fileName;
 }
 
-std::optional<std::string> CheckVersionText(std::string_view text) {
-  const auto refuse = [&] {
-    std::string shown;
-    for (const char c : text) shown += (c >= 0x20 && c < 0x7F) ? c : '?';
-    return "the version \"" + shown + "\" is not four decimal parts a.b.c.d of 0..255 that pack to nonzero";
-  };
-  int parts = 0;
-  bool nonzero = false;
-  std::string_view rest = text;
-  while (true) {
-    const std::size_t dot = rest.find('.');
-    const std::string_view part = rest.substr(0, dot);
-    if (part.empty() || part.size() > 3 || !AllOf(part, IsDigit) || (part.size() > 1 && part.front() == '0')) {
-      return refuse();
-    }
-    const int value = std::stoi(std::string(part));
-    if (value > 255) return refuse();
-    nonzero = nonzero || value != 0;
-    ++parts;
-    if (dot == std::string_view::npos) break;
-    rest.remove_prefix(dot + 1);
-  }
-  if (parts != 4 || !nonzero) return refuse();
-  return std::nullopt;
-}
+std::optional<std::string> CheckVersionText(std::string_view text) { return CheckReplyVersionText(text); }
 
 std::optional<std::string> CheckFileName(std::string_view name) {
   if (name.empty() || name.size() > 255 || name.front() == '.' || !AllOf(name, IsFileNameChar)) {
@@ -199,17 +174,8 @@ std::optional<std::string> CheckRelease(const Release& release) {
 }
 
 std::optional<std::string> CheckPublicHost(std::string_view host) {
-  const std::size_t colon = host.find(':');
-  const std::string_view name = host.substr(0, colon);
-  const bool nameOk = !name.empty() && AllOf(name, IsHostChar);
-  bool portOk = true;
-  if (colon != std::string_view::npos) {
-    const std::string_view port = host.substr(colon + 1);
-    portOk = !port.empty() && port.size() <= 5 && AllOf(port, IsDigit) && std::stoi(std::string(port)) >= 1 &&
-             std::stoi(std::string(port)) <= 65535;
-  }
-  if (!nameOk || !portOk) {
-    return "the public host \"" + std::string(host) + "\" is not HOST or HOST:PORT (no scheme, no path)";
+  if (auto problem = CheckReplyHost(host)) {
+    return "the public host \"" + std::string(host) + "\" is not HOST or HOST:PORT (no scheme, no path): " + *problem;
   }
   return std::nullopt;
 }
@@ -454,10 +420,9 @@ Response Server::Route(const HttpRequest& request, bool last) const {
       const std::int64_t size = static_cast<std::int64_t>(release->installer->size()) + fault.sizeDelta;
       const auto checksum = static_cast<std::int32_t>(static_cast<std::uint32_t>(release->checksum) +
                                                       static_cast<std::uint32_t>(fault.checksumDelta));
-      reply = "ver=" + fault.versionText.value_or(release->versionText) + "\r\n" +  //
-              "size=" + std::to_string(size) + "\r\n" +                              //
-              "consum=" + std::to_string(checksum) + "\r\n" +                        //
-              "url=" + PublicHost() + release->downloadPath + "\r\n";
+      // The size of a release fits (CheckRelease); a fault's delta is a few bytes.
+      reply = FormatVersionReply(fault.versionText.value_or(release->versionText), static_cast<std::int32_t>(size),
+                                 checksum, PublicHost() + release->downloadPath);
       if (const auto signer = ReplySignerInUse()) {
         // The reply holds for this request's rnd alone (CheckQuery made sure there is one).
         std::optional<std::string> signedReply;

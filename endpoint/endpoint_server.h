@@ -38,8 +38,8 @@ struct Release {
 // The file name a release is served under (its own, or the default made from the version).
 std::string ReleaseFileName(const Release& release);
 
-// Why a version text cannot be announced, std::nullopt when it can. The setup reads each part with a
-// lenient conversion and keeps its low 8 bits, so only the plain decimal form means one version to both.
+// Why a version text cannot be announced, std::nullopt when it can: the reply's rule
+// (CheckReplyVersionText), which installer-tags follows too.
 [[nodiscard]] std::optional<std::string> CheckVersionText(std::string_view text);
 
 // Why a text cannot serve as a download file name (A-Z a-z 0-9 . - _, not beginning with a dot).
@@ -49,7 +49,8 @@ std::string ReleaseFileName(const Release& release);
 // std::nullopt when it can.
 [[nodiscard]] std::optional<std::string> CheckRelease(const Release& release);
 
-// Why a text cannot stand as "host[:port]" in the reply's url line, std::nullopt when it can.
+// Why a text cannot stand as "host[:port]" in the reply's url line, std::nullopt when it can
+// (CheckReplyHost).
 [[nodiscard]] std::optional<std::string> CheckPublicHost(std::string_view host);
 
 // The bounds that keep a slow, malformed or greedy client from holding the server.

@@ -15,7 +15,8 @@ bool IsPathChar(char c) { return c > 0x20 && c < 0x7F && c != '?' && c != '#'; }
 
 std::optional<std::string> CheckReplyVersionText(std::string_view text) {
   const std::string problem = "the version \"" + std::string(text) +
-                              "\" is not four dot-separated numbers 0..255 (a.b.c.d, not 0.0.0.0)";
+                              "\" is not four dot-separated numbers 0..255 without leading zeros that pack to nonzero" +
+                              " (a.b.c.d, not 0.0.0.0)";
   std::size_t parts = 0;
   bool allZero = true;
   std::size_t start = 0;
@@ -23,6 +24,7 @@ std::optional<std::string> CheckReplyVersionText(std::string_view text) {
     const std::size_t dot = std::min(text.find('.', start), text.size());
     const std::string_view part = text.substr(start, dot - start);
     if (part.empty() || part.size() > 3 || !std::all_of(part.begin(), part.end(), IsDigit)) return problem;
+    if (part.size() > 1 && part.front() == '0') return problem;
     const int value = std::stoi(std::string(part));
     if (value > 255) return problem;
     allZero = allZero && value == 0;
@@ -42,6 +44,20 @@ std::optional<std::string> CheckReplySize(std::uint64_t size) {
   return std::nullopt;
 }
 
+std::optional<std::string> CheckReplyHost(std::string_view host) {
+  const std::size_t colon = host.find(':');
+  const std::string_view name = host.substr(0, colon);
+  if (name.empty() || !std::all_of(name.begin(), name.end(), IsHostChar)) return "the host may hold only A-Z a-z 0-9 . -";
+  if (colon != std::string_view::npos) {
+    const std::string_view port = host.substr(colon + 1);
+    if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), IsDigit) ||
+        std::stoi(std::string(port)) < 1 || std::stoi(std::string(port)) > 65535) {
+      return "the port must be 1..65535";
+    }
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> CheckReplyUrl(std::string_view url) {
   const std::string problem = "the url \"" + std::string(url) + "\" is not HOST[:PORT]/PATH";
   if (url.find("://") != std::string_view::npos) {
@@ -49,19 +65,7 @@ std::optional<std::string> CheckReplyUrl(std::string_view url) {
   }
   const std::size_t slash = url.find('/');
   if (slash == std::string_view::npos) return problem + ": it has no path";
-  const std::string_view host = url.substr(0, slash);
-  const std::size_t colon = host.find(':');
-  const std::string_view name = host.substr(0, colon);
-  if (name.empty() || !std::all_of(name.begin(), name.end(), IsHostChar)) {
-    return problem + ": the host may hold only A-Z a-z 0-9 . -";
-  }
-  if (colon != std::string_view::npos) {
-    const std::string_view port = host.substr(colon + 1);
-    if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), IsDigit) ||
-        std::stoi(std::string(port)) < 1 || std::stoi(std::string(port)) > 65535) {
-      return problem + ": the port must be 1..65535";
-    }
-  }
+  if (auto hostProblem = CheckReplyHost(url.substr(0, slash))) return problem + ": " + *hostProblem;
   const std::string_view path = url.substr(slash);
   if (!std::all_of(path.begin(), path.end(), IsPathChar)) {
     return problem + ": the path may hold only printable ASCII without blanks, \"?\" and \"#\"";
