@@ -342,12 +342,15 @@ net::awaitable<void> Server::Network::Accept(Server& server) {
     network.connections.emplace(connection.get(), connection);
     lock.unlock();
     auto executor = connection->stream.get_executor();
-    net::co_spawn(executor, ServeConnection(server, connection),
-                  [this, key = connection.get()](std::exception_ptr) {
-                    // A failure inside one connection (out of memory, say) ends that connection only.
-                    std::lock_guard done(mutex);
-                    connections.erase(key);
-                  });
+    net::co_spawn(executor, ServeConnection(server, connection), [this, connection](std::exception_ptr) {
+      // A failure inside one connection (out of memory, say) ends that connection only. Its place
+      // is free before its socket closes, so a client that sees the close finds the place free.
+      {
+        std::lock_guard done(mutex);
+        connections.erase(connection.get());
+      }
+      connection->Close();
+    });
   }
 }
 

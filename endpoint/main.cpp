@@ -97,6 +97,10 @@ int main(int argc, char** argv) {
 
   // A reader of standard output that goes away must not end the server: writes then fail instead.
   signal(SIGPIPE, SIG_IGN);
+  // The signals arrive through the loop of this thread, serving runs on the server's own threads;
+  // taken from here on, before anyone can know the port and send one.
+  boost::asio::io_context signalLoop;
+  boost::asio::signal_set signals(signalLoop, SIGINT, SIGTERM, SIGHUP);
   Server server(std::move(release), options.publicHost, options.limits);
   server.SetTrustForwardedFor(options.trustForwardedFor);
   server.SetReplySigner(signer);
@@ -123,9 +127,6 @@ int main(int argc, char** argv) {
     watcher->Start(options.poll);
   }
 
-  // The signals arrive through the loop of this thread; serving runs on the server's own threads.
-  boost::asio::io_context signalLoop;
-  boost::asio::signal_set signals(signalLoop, SIGINT, SIGTERM, SIGHUP);
   std::function<void(const boost::system::error_code&, int)> onSignal = [&](const boost::system::error_code& error,
                                                                              int number) {
     if (error) return;
