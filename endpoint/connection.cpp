@@ -216,7 +216,9 @@ net::awaitable<std::size_t> ReadSome(std::shared_ptr<Connection> connection, bea
     beast::error_code ignored;
     connection->stream.socket().cancel(ignored);
   });
-  const std::size_t room = std::min(kReadSize, buffer.max_size() - buffer.size());
+  // Small at first: a request is a few hundred bytes, and thousands of idle connections each hold
+  // their buffer; it grows with what a client sends.
+  const std::size_t room = std::min({std::max<std::size_t>(512, buffer.size()), kReadSize, buffer.max_size() - buffer.size()});
   const std::size_t count = co_await connection->stream.socket().async_read_some(
       buffer.prepare(room), net::redirect_error(net::use_awaitable, error));
   ++connection->readNumber;  // a deadline that fires from now on belongs to no read

@@ -1,6 +1,7 @@
 // internetsetup-endpoint: serves the current release of the Talvimoraster installer to the setup over
 // plain HTTP, answering /version.php and the download, from a watched release folder or one file.
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <functional>
@@ -97,6 +98,12 @@ int main(int argc, char** argv) {
 
   // A reader of standard output that goes away must not end the server: writes then fail instead.
   signal(SIGPIPE, SIG_IGN);
+  // One descriptor per open connection: take what the hard limit allows (1024 is the usual soft one).
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
   // The signals arrive through the loop of this thread, serving runs on the server's own threads;
   // taken from here on, before anyone can know the port and send one.
   boost::asio::io_context signalLoop;

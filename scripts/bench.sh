@@ -179,3 +179,6 @@ open(f"{out}/results.md", "w").write(text)
 print(text)
 EOF
 echo "table written to $out/results.md"
+
+# The endpoint against nginx: a script of its own, its rows in build/bench/endpoint-results.md.
+scripts/bench-endpoint.sh
