@@ -5,42 +5,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "endpoint/test_client.h"
+
 namespace isetup::endpoint {
 namespace {
 
-// Notices collected, and waited for.
-class Notices {
- public:
-  std::function<void(const std::string&)> Sink() {
-    return [this](const std::string& line) {
-      std::lock_guard lock(mutex_);
-      lines_.push_back(line);
-      changed_.notify_all();
-    };
-  }
-  std::string WaitFor(const std::string& text) {
-    std::unique_lock lock(mutex_);
-    std::string found;
-    changed_.wait_for(lock, std::chrono::seconds(10), [&] {
-      for (const auto& line : lines_) {
-        if (line.find(text) != std::string::npos) found = line;
-      }
-      return !found.empty();
-    });
-    return found;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> lines_;
-};
+using Notices = testing::LineCollector;
 
 TEST(AccessLogWriter, AStalledReaderCostsLinesNotTimeAndHearsHowMany) {
   int fds[2];
@@ -68,7 +42,7 @@ TEST(AccessLogWriter, AStalledReaderCostsLinesNotTimeAndHearsHowMany) {
     }
     EXPECT_NE(drained.find("last\n"), std::string::npos);
     EXPECT_EQ(drained.rfind(line + "\n", 0), 0u);  // whole lines only
-    EXPECT_NE(notices.WaitFor("access log lines were dropped"), "");
+    EXPECT_NE(notices.WaitForText("access log lines were dropped"), "");
   }
   close(fds[0]);
   close(fds[1]);
@@ -82,7 +56,7 @@ TEST(AccessLogWriter, AReaderThatLeftIsSaidOnceAndNeverEndsTheProcess) {
   {
     AccessLogWriter writer(fds[1], 1 << 20, notices.Sink());
     writer.Write("first");
-    EXPECT_NE(notices.WaitFor("cannot be written"), "");
+    EXPECT_NE(notices.WaitForText("cannot be written"), "");
     for (int i = 0; i < 100; ++i) writer.Write("more");
     EXPECT_GE(writer.Dropped(), 101u);
   }

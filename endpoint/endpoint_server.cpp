@@ -3,6 +3,7 @@
 #include "endpoint/endpoint_server.h"
 
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <strings.h>
@@ -69,6 +70,7 @@ struct Server::Network {
   std::vector<std::thread> threads;
   std::mutex mutex;
   std::unordered_map<Connection*, std::weak_ptr<Connection>> connections;
+  std::size_t peakSinceTrim = 0;  // the most connections open at once since the heap was last trimmed
   std::unique_ptr<AccessLogWriter> log;  // standard output, when no sink is set
 
   net::awaitable<void> Accept(Server& server);
@@ -132,6 +134,8 @@ ResponseBody TextBody(const std::string& text) {
 // Sent on the send buffer's behalf: a slow client's share of the socket stays small, and the writer
 // hears of room often (each write must make progress within the write time-out).
 constexpr int kUnsentLowWater = 256 * 1024;
+
+constexpr std::size_t kTrimAfterConnections = 256;
 
 void PrepareSocket(tcp::socket& socket) {
   const int fd = socket.native_handle();
@@ -340,16 +344,23 @@ net::awaitable<void> Server::Network::Accept(Server& server) {
     }
     auto connection = std::make_shared<Connection>(std::move(socket), peer);
     network.connections.emplace(connection.get(), connection);
+    network.peakSinceTrim = std::max(network.peakSinceTrim, network.connections.size());
     lock.unlock();
     auto executor = connection->stream.get_executor();
     net::co_spawn(executor, ServeConnection(server, connection), [this, connection](std::exception_ptr) {
       // A failure inside one connection (out of memory, say) ends that connection only. Its place
       // is free before its socket closes, so a client that sees the close finds the place free.
+      bool trim = false;
       {
         std::lock_guard done(mutex);
         connections.erase(connection.get());
+        // After a crowd (thousands of slow clients, say) has gone, give its memory back to the system;
+        // malloc keeps freed small blocks otherwise.
+        trim = connections.empty() && peakSinceTrim >= kTrimAfterConnections;
+        if (trim) peakSinceTrim = 0;
       }
       connection->Close();
+      if (trim) malloc_trim(0);
     });
   }
 }

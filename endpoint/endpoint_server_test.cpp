@@ -40,27 +40,8 @@ std::span<const std::uint8_t> Bytes(const std::string& text) {
 
 std::string Text(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-// Collects access log lines and lets a test wait for them (the log follows the response).
-class LogCollector {
- public:
-  std::function<void(const std::string&)> Sink() {
-    return [this](const std::string& line) {
-      std::lock_guard lock(mutex_);
-      lines_.push_back(line);
-      changed_.notify_all();
-    };
-  }
-  std::vector<std::string> WaitFor(std::size_t count) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, std::chrono::seconds(10), [&] { return lines_.size() >= count; });
-    return lines_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> lines_;
-};
+// The log follows the response, so tests wait for its lines.
+using LogCollector = testing::LineCollector;
 
 class EndpointTest : public ::testing::Test {
  protected:
@@ -833,19 +814,7 @@ class EndpointLoadTest : public ::testing::Test {
 
 TEST_F(EndpointLoadTest, HundredsOfSlowClientsLeaveRoomForRealRequests) {
   ASSERT_NO_FATAL_FAILURE(Start(MakeInstaller()));
-  // 300 clients that sent one byte of a request and go on sending nothing.
-  std::vector<std::unique_ptr<testing::RawConnection>> slow;
-  for (int i = 0; i < 300; ++i) {
-    slow.push_back(std::make_unique<testing::RawConnection>(port_));
-    ASSERT_TRUE(slow.back()->Send("G"));
-  }
-  httplib::Client client("127.0.0.1", port_);
-  client.set_read_timeout(5, 0);
-  for (int probe = 0; probe < 20; ++probe) {
-    const auto reply = client.Get("/healthz");
-    ASSERT_TRUE(reply) << "probe " << probe;
-    EXPECT_EQ(reply->status, 200);
-  }
+  testing::ExpectAnsweredBesideSlowClients(port_);
 }
 
 TEST_F(EndpointLoadTest, ASlowSteadyDownloadIsNeverCutAndAStalledOneIsDropped) {

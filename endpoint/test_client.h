@@ -1,4 +1,5 @@
-// Test helper: a raw TCP client for 127.0.0.1 that sends exact bytes and reads whatever comes back.
+// Test helpers: a raw TCP client for 127.0.0.1 that sends exact bytes and reads whatever comes back,
+// slow clients, and a collector of log lines to wait on.
 #pragma once
 
 #include <arpa/inet.h>
@@ -7,7 +8,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -105,5 +113,57 @@ inline std::vector<Response> ParseResponses(std::string received, bool headOnly 
     responses.push_back(std::move(response));
   }
 }
+
+// Holds `slowCount` clients that sent one byte of a request and nothing more, and meanwhile asks
+// /healthz `probes` times, each on a fresh connection: every probe must be answered 200.
+inline void ExpectAnsweredBesideSlowClients(int port, int slowCount = 300, int probes = 20) {
+  std::vector<std::unique_ptr<RawConnection>> slow;
+  for (int i = 0; i < slowCount; ++i) {
+    slow.push_back(std::make_unique<RawConnection>(port));
+    ASSERT_TRUE(slow.back()->Send("G"));
+  }
+  for (int probe = 0; probe < probes; ++probe) {
+    RawConnection connection(port);
+    ASSERT_TRUE(connection.Send(GetRequest("/healthz")));
+    RawResult result;
+    connection.Read(result, 12, 5000);
+    EXPECT_EQ(result.received.rfind("HTTP/1.1 200", 0), 0u) << "probe " << probe << ": " << result.received;
+  }
+}
+
+// Collects lines (a log sink, a notice callback) and lets a test wait for them.
+class LineCollector {
+ public:
+  std::function<void(const std::string&)> Sink() {
+    return [this](const std::string& line) {
+      std::lock_guard lock(mutex_);
+      lines_.push_back(line);
+      changed_.notify_all();
+    };
+  }
+  // The lines once there are `count`, or all there are after 10 s.
+  std::vector<std::string> WaitFor(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(10), [&] { return lines_.size() >= count; });
+    return lines_;
+  }
+  // The first line holding `text`; empty when none comes within 10 s.
+  std::string WaitForText(const std::string& text) {
+    std::unique_lock lock(mutex_);
+    std::string found;
+    changed_.wait_for(lock, std::chrono::seconds(10), [&] {
+      for (const auto& line : lines_) {
+        if (found.empty() && line.find(text) != std::string::npos) found = line;
+      }
+      return !found.empty();
+    });
+    return found;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> lines_;
+};
 
 }  // namespace isetup::endpoint::testing
