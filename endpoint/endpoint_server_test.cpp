@@ -205,6 +205,7 @@ TEST_F(EndpointTest, BadRequestsGetACleanRefusalAndTheServerGoesOn) {
       {"GET", "/version.php?rnd=1&affid=AAAAAAAA", 400},   // no ISetupVer
       {"GET", "/version.php?ISetupVer=02340000&ISetupVer=x&rnd=1", 400},
       {"GET", "/healthz/", 404},
+      {"GET", "/version.php?ISetupVer=02340000&rnd=1&x=\xEB", 400},  // 8-bit bytes in the target
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.method + " " + c.target);

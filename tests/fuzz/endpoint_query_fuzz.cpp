@@ -187,7 +187,7 @@ std::optional<std::string> FirstValue(const Pairs& params, const std::string& ke
 // The refusal of the request line itself (414 or 400), 0 when the endpoint can read it.
 int ModelLineRefusal(const std::string& method, const std::string& target) {
   const std::size_t requestLine = method.size() + 1 + target.size() + 1 + std::string_view("HTTP/1.1").size();
-  if (requestLine > RequestLimits{}.maxRequestLine) return 414;
+  if (requestLine > ServerLimits{}.maxRequestLine) return 414;
   if (!AllChars(target, [](char c) { return c > 0x20 && c < 0x7F; })) return 400;
   return 0;
 }
