@@ -47,6 +47,8 @@ int Run(HINSTANCE instance) {
     RunOfflineRoad(*run);
     return 0;
   }
+  // Inflating the skin's pictures goes on beside the making of the windows (the display connection).
+  StartLoadingStoredSkin();
 
   // Before the first window: the window is drawn for the monitor's DPI, not stretched by the system. The
   // manifest usually says so already, and then this call changes nothing.

@@ -51,6 +51,9 @@ std::optional<ui::Skin> LoadSkinFrom(std::span<const std::uint8_t> stored) {
   return std::move(loaded).value();
 }
 
+// The stored skin being loaded on a thread since the online road was known; never freed, like the run.
+WorkAhead<std::optional<ui::Skin>>* g_skinAhead = nullptr;
+
 // The outer size of the plain frame around the client area at dpi.
 SIZE PlainFrameSize(int dpi) {
   const ui::Size client = ui::ScaleForDpi(kClientSize, dpi);
@@ -149,10 +152,14 @@ LRESULT TInternetSetupForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
   return DefWindowProcW(hwnd_, message, wParam, lParam);
 }
 
+void StartLoadingStoredSkin() {
+  g_skinAhead = new WorkAhead<std::optional<ui::Skin>>([] { return LoadSkinFrom(StoredSkinResource()); });
+}
+
 void TInternetSetupForm::LoadStoredSkin() {
   CompressedStoredSkin1 = StoredSkinResource();
   // A skin that cannot be loaded leaves the plain look; nothing is reported.
-  SkinData1 = LoadSkinFrom(CompressedStoredSkin1);
+  SkinData1 = g_skinAhead ? g_skinAhead->Take() : LoadSkinFrom(CompressedStoredSkin1);
 }
 
 void TInternetSetupForm::PrepareLook() {

@@ -30,6 +30,10 @@ void FixRunValues(SetupRun& run);
 // and launched, once, and no window is ever made (nothing is shown on this road).
 void RunOfflineRoad(SetupRun& run);
 
+// Starts loading the stored skin on a thread of its own, so that it is ready when the window is about to
+// be shown; the online road calls it as it begins, before the windows are made.
+void StartLoadingStoredSkin();
+
 // Window thread only (checked in debug builds).
 class TInternetSetupForm final : public StatusView {
  public:
