@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Configures and builds the given presets (each with its own jobs setting), then makes sure the shared
-# Wine prefix exists before tests start Wine side by side.
+# Wine prefix build/wineprefix exists before tests start Wine side by side.
 #   scripts/build.sh windows native [fuzz tsan ...]          one after the other, ninja's output as it comes
 #   scripts/build.sh --side-by-side windows native [...]     all at once, each into build/logs/build-PRESET.log,
 #                                                            with a line of progress every 15 s
@@ -45,5 +45,9 @@ if [ "${1:-}" = --side-by-side ]; then
 else
   for preset in "$@"; do build_one "$preset"; done
 fi
-export WINEDEBUG=-all WINEPREFIX=$PWD/build/wineprefix
-[ -f "$WINEPREFIX/system.reg" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+# A fresh prefix that no program ever runs in: the source of the shared one and of the end-to-end
+# template (scripts/test.sh), so that Wine builds a prefix once per tree.
+export WINEDEBUG=-all
+fresh=$PWD/build/wineprefix-fresh
+[ -f "$fresh/system.reg" ] || { WINEPREFIX=$fresh wineboot -i >/dev/null 2>&1; WINEPREFIX=$fresh wineserver -w; }
+[ -f build/wineprefix/system.reg ] || { rm -rf build/wineprefix; cp -a "$fresh" build/wineprefix; }

@@ -18,11 +18,11 @@ scripts/build.sh --side-by-side windows native || { echo "tests: 0 passed, 1 fai
 stage 3 "starting the Wine session"
 source scripts/display.sh
 export WINEDEBUG=-all WINEPREFIX=$PWD/build/wineprefix
-# The end-to-end scenarios copy a template prefix: this one, copied while no program has run in it yet.
+# The end-to-end scenarios copy a template prefix: a copy of the fresh one that build.sh made.
 template=build/native/e2e/wine-template
 rm -rf "$template"
 mkdir -p "$(dirname "$template")"
-cp -a "$WINEPREFIX" "$template"
+cp -a build/wineprefix-fresh "$template"
 export INTERNETSETUP_WINE_TEMPLATE_KEEP=1
 # One wineserver for the whole run: a server that exits as its last program ends can turn away a test
 # program starting in that very moment (a Windows test failing in 0.01 s without any output).

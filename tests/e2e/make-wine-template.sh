@@ -2,7 +2,7 @@
 # Makes the Wine prefix that every end-to-end scenario copies (a fresh prefix takes ~10 s to create).
 set -euo pipefail
 target=$1
-# scripts/test.sh copies its own fresh prefix here before any program has run in it, and says so.
+# scripts/test.sh copies a fresh prefix here (one no program has run in) and says so.
 if [ -n "${INTERNETSETUP_WINE_TEMPLATE_KEEP:-}" ] && [ -f "$target/system.reg" ]; then
   echo "wine template kept: $target"
   exit 0
