@@ -12,6 +12,13 @@ readme=0
 [ "${1:-}" = "--readme" ] && readme=1
 echo "== [1/5] packages the demo needs"
 scripts/ensure-deps.sh demo
+demo=$PWD/build/demo
+rm -rf "$demo"
+mkdir -p "$demo"
+export WINEPREFIX=$demo/prefix WINEDEBUG=-all
+# Wine makes its prefix (about 10 s, mostly waiting) while the builds run.
+(wineboot -i >/dev/null 2>&1; wineserver -w) &
+prefix_ready=$!
 # Only the demo's targets, not the tests: the program (with the sample installer it embeds), the newer
 # sample installer the endpoint serves, and the endpoint.
 echo "== [2/5] building InternetSetup.exe and the sample installers (cross build)"
@@ -21,9 +28,6 @@ echo "== [3/5] building the reference endpoint (native build)"
 cmake --preset native >/dev/null
 cmake --build --preset native --target internetsetup-endpoint
 
-demo=$PWD/build/demo
-rm -rf "$demo"
-mkdir -p "$demo"
 readme_xvfb=
 if [ "$readme" = 1 ]; then
   # A display of its own: nothing else on it, and white wherever the window's rounded corners are cut away.
@@ -33,10 +37,8 @@ if [ "$readme" = 1 ]; then
   export DISPLAY=":$(head -1 "$demo/display-number")"
 fi
 source scripts/display.sh
-export WINEPREFIX=$demo/prefix WINEDEBUG=-all
-echo "== [4/5] preparing a Wine prefix (about 10 s the first time)"
-wineboot -i >/dev/null 2>&1
-wineserver -w
+echo "== [4/5] waiting for the Wine prefix"
+wait "$prefix_ready"
 
 host=$(sed -n 's/^#define INTERNETSETUP_ENDPOINT_HOST "\(.*\)"$/\1/p' build/windows/generated/build_config.h)
 echo "== [5/5] the online road: reference endpoint on $host, InternetSetup.exe under Wine"
