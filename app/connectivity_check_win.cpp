@@ -20,6 +20,10 @@ WorkAhead<bool>* g_answer = nullptr;  // never freed: its thread may outlive the
 
 void StartConnectivityCheck() { g_answer = new WorkAhead<bool>(AskConnectedState); }
 
-bool IsOnline() { return g_answer ? g_answer->Take() : AskConnectedState(); }
+bool IsOnline() {
+  // Taken once: the program entry and the start of the setup ask the same question of one run.
+  static const bool online = g_answer ? g_answer->Take() : AskConnectedState();
+  return online;
+}
 
 }  // namespace isetup

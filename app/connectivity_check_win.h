@@ -1,5 +1,5 @@
 // The system's connectivity state, asked once per run: on a thread of its own from the program's start,
-// so that loading wininet and asking overlap the window's creation.
+// so that loading wininet and asking overlap the rest of the start.
 #pragma once
 
 namespace isetup {

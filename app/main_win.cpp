@@ -37,13 +37,22 @@ HWND CreateApplicationWindow(HINSTANCE instance) {
 }
 
 int Run(HINSTANCE instance) {
-  // Before the first window: the window is drawn for the monitor's DPI, not stretched by the system. The
-  // manifest usually says so already, and then this call changes nothing.
-  (void)ui::DeclareDpiAwareness();
-
   // The run's shared values and the window live until the process ends: nothing is freed, so the
   // threads can never see them go.
   auto* run = new SetupRun;
+  FixRunValues(*run);
+  // Offline nothing is ever shown, so that road makes no window at all: it pays neither for the display
+  // connection nor for the skin.
+  if (!IsOnline()) {
+    RunOfflineRoad(*run);
+    return 0;
+  }
+  // Inflating the skin's pictures goes on beside the making of the windows (the display connection).
+  StartLoadingStoredSkin();
+
+  // Before the first window: the window is drawn for the monitor's DPI, not stretched by the system. The
+  // manifest usually says so already, and then this call changes nothing.
+  (void)ui::DeclareDpiAwareness();
   HWND application = CreateApplicationWindow(instance);
   g_sync = new SyncCallQueue([application] { PostMessageW(application, WM_RUN_QUEUED_CALLS, 0, 0); });
   auto* form = new TInternetSetupForm(*run, *g_sync);
@@ -64,7 +73,7 @@ int Run(HINSTANCE instance) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   // Before anything can load a DLL by name: only from the system folder, never from ours.
   (void)isetup::RestrictDllSearchToSystemFolder();
-  // Loading wininet and asking runs beside the window's creation.
+  // Loading wininet and asking runs beside the work before the answer is needed.
   isetup::StartConnectivityCheck();
   isetup::Run(instance);
   // Neither thread is waited for; static destructors do not run while they may still be working.

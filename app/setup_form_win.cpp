@@ -51,6 +51,9 @@ std::optional<ui::Skin> LoadSkinFrom(std::span<const std::uint8_t> stored) {
   return std::move(loaded).value();
 }
 
+// The stored skin being loaded on a thread since the online road was known; never freed, like the run.
+WorkAhead<std::optional<ui::Skin>>* g_skinAhead = nullptr;
+
 // The outer size of the plain frame around the client area at dpi.
 SIZE PlainFrameSize(int dpi) {
   const ui::Size client = ui::ScaleForDpi(kClientSize, dpi);
@@ -61,6 +64,19 @@ SIZE PlainFrameSize(int dpi) {
 
 void MoveControl(HWND control, const ui::Box& box) {
   if (control) MoveWindow(control, box.left, box.top, box.width(), box.height(), TRUE);
+}
+
+// The embedded installer at SetupPath (under the second name when that cannot be replaced), then Finished.
+void FinishWithEmbeddedInstaller(SetupRun& run) {
+  run.SetupPath.Set(WriteOrUseSecondName(run.SetupPath.Get(), WriteEmbeddedInstallerForLaunch));
+  run.State.Finished.store(true);
+}
+
+// Launched is claimed before the shell is called: a close that arrives while the shell pumps messages
+// must not launch a second time. Only the installer held since its write or verification is launched,
+// so nothing swapped in meanwhile.
+void LaunchOnce(SetupRun& run, HWND owner) {
+  if (!run.State.Launched.exchange(true)) (void)TheLaunchGuard().LaunchHeld(owner, run.SetupPath.Get());
 }
 
 }  // namespace
@@ -77,15 +93,12 @@ bool TInternetSetupForm::Create(HINSTANCE instance, HWND owner) {
   windowClass.lpszClassName = kClassName;
   RegisterClassExW(&windowClass);
 
-  LoadStoredSkin();
-  // With a skin the frame is drawn by SkinForm1 alone; it sizes the window for its DPI once it exists.
-  const bool skinned = SkinData1.has_value();
-  const DWORD style = skinned ? ui::kSkinnedFrameStyle : kPlainStyle;
-  const DWORD exStyle = skinned ? 0 : kPlainExStyle;
+  // Created bare and hidden: the skin, the frame and the controls come only when the online road is about
+  // to show the window (PrepareLook), so the offline road, which never shows it, pays for none of them.
   const SIZE frame = PlainFrameSize(ui::kDesignDpi);
   ownerThread_ = GetCurrentThreadId();
-  hwnd_ = CreateWindowExW(exStyle, kClassName, L"", style, CW_USEDEFAULT, CW_USEDEFAULT, frame.cx, frame.cy, owner,
-                          nullptr, instance, this);
+  hwnd_ = CreateWindowExW(kPlainExStyle, kClassName, L"", kPlainStyle, CW_USEDEFAULT, CW_USEDEFAULT, frame.cx,
+                          frame.cy, owner, nullptr, instance, this);
   if (hwnd_ == nullptr) return false;
   FormCreate();
   return true;
@@ -108,9 +121,6 @@ LRESULT TInternetSetupForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
   switch (message) {
     case WM_CREATE:
       dpi_ = ui::WindowDpi(hwnd_);
-      AttachSkin();
-      CreateComponents();
-      ApplyControlLook();
       return 0;
     case WM_DPICHANGED:
       ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
@@ -142,10 +152,27 @@ LRESULT TInternetSetupForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
   return DefWindowProcW(hwnd_, message, wParam, lParam);
 }
 
+void StartLoadingStoredSkin() {
+  g_skinAhead = new WorkAhead<std::optional<ui::Skin>>([] { return LoadSkinFrom(StoredSkinResource()); });
+}
+
 void TInternetSetupForm::LoadStoredSkin() {
   CompressedStoredSkin1 = StoredSkinResource();
   // A skin that cannot be loaded leaves the plain look; nothing is reported.
-  SkinData1 = LoadSkinFrom(CompressedStoredSkin1);
+  SkinData1 = g_skinAhead ? g_skinAhead->Take() : LoadSkinFrom(CompressedStoredSkin1);
+}
+
+void TInternetSetupForm::PrepareLook() {
+  LoadStoredSkin();
+  // With a skin the frame is drawn by SkinForm1 alone; it sizes the window for its DPI as it attaches.
+  if (SkinData1) {
+    SetWindowLongPtrW(hwnd_, GWL_STYLE, ui::kSkinnedFrameStyle);
+    SetWindowLongPtrW(hwnd_, GWL_EXSTYLE, 0);
+  }
+  dpi_ = ui::WindowDpi(hwnd_);
+  AttachSkin();
+  CreateComponents();
+  ApplyControlLook();
 }
 
 void TInternetSetupForm::AttachSkin() {
@@ -209,14 +236,20 @@ void TInternetSetupForm::ApplyDpi(int dpi, const RECT* suggested) {
   ApplyControlLook();
 }
 
-void TInternetSetupForm::FormCreate() {
-  run_.AffiliateQuery = ExtractEmbeddedAffiliateQuery();
-  run_.OwnVersionText = GetOwnFileVersion();
-  run_.TempFolder = GetTempFolder();
-  run_.SetupPath.Set(run_.TempFolder + std::wstring(kSetupFileName));
-  run_.VersionInfoPath = run_.TempFolder + std::wstring(kVersionInfoFileName);
-  PostMessageW(hwnd_, WM_START_SETUP, 0, 0);
+void FixRunValues(SetupRun& run) {
+  run.AffiliateQuery = ExtractEmbeddedAffiliateQuery();
+  run.OwnVersionText = GetOwnFileVersion();
+  run.TempFolder = GetTempFolder();
+  run.SetupPath.Set(run.TempFolder + std::wstring(kSetupFileName));
+  run.VersionInfoPath = run.TempFolder + std::wstring(kVersionInfoFileName);
 }
+
+void RunOfflineRoad(SetupRun& run) {
+  FinishWithEmbeddedInstaller(run);
+  LaunchOnce(run, nullptr);
+}
+
+void TInternetSetupForm::FormCreate() { PostMessageW(hwnd_, WM_START_SETUP, 0, 0); }
 
 void TInternetSetupForm::WMStartSetup() {
   if (!IsOnline()) {
@@ -225,6 +258,7 @@ void TInternetSetupForm::WMStartSetup() {
   }
   SetWindowTextW(hwnd_, (std::wstring(CaptionPrefix) + L" " + run_.OwnVersionText).c_str());
   run_.StatusText.Set(std::wstring(StatusSearching));
+  PrepareLook();
   ShowCentred();
   if (!StartDownloadThread(run_, sync_, *this)) {
     // Without a worker nobody would ever finish the run: take the embedded installer at once.
@@ -236,8 +270,7 @@ void TInternetSetupForm::WMStartSetup() {
 }
 
 void TInternetSetupForm::StartOfflineRoad() {
-  run_.SetupPath.Set(WriteOrUseSecondName(run_.SetupPath.Get(), WriteEmbeddedInstallerForLaunch));
-  run_.State.Finished.store(true);
+  FinishWithEmbeddedInstaller(run_);
   Close();
 }
 
@@ -269,13 +302,7 @@ bool TInternetSetupForm::FormCloseQuery() {
 
 void TInternetSetupForm::FormClose() {
   using ui::SetupFormComponent;
-  // Launched is claimed before the shell is called: a close that arrives while the shell pumps
-  // messages must not launch a second time.
-  if (!run_.State.Launched.exchange(true)) {
-    const std::wstring setupPath = run_.SetupPath.Get();
-    // Only the installer held since its write or verification, so nothing swapped in is launched.
-    (void)TheLaunchGuard().LaunchHeld(hwnd_, setupPath);
-  }
+  LaunchOnce(run_, hwnd_);
   SetTimer(hwnd_, kTimer1, SetupFormComponent(ui::ComponentRole::CloseTimer).timerInterval, nullptr);
 }
 

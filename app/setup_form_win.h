@@ -22,6 +22,18 @@ class SyncCallQueue;
 // Private message that starts the run once the message loop is going (first private number + 301).
 inline constexpr UINT WM_START_SETUP = WM_USER + 301;
 
+// The values both roads need, fixed before any window or thread exists: the affiliate query, the
+// program's own version, the temp folder and the two paths in it.
+void FixRunValues(SetupRun& run);
+
+// The road without a connection, on the thread that runs the program: the embedded installer is written
+// and launched, once, and no window is ever made (nothing is shown on this road).
+void RunOfflineRoad(SetupRun& run);
+
+// Starts loading the stored skin on a thread of its own, so that it is ready when the window is about to
+// be shown; the online road calls it as it begins, before the windows are made.
+void StartLoadingStoredSkin();
+
 // Window thread only (checked in debug builds).
 class TInternetSetupForm final : public StatusView {
  public:
@@ -31,7 +43,8 @@ class TInternetSetupForm final : public StatusView {
   TInternetSetupForm(const TInternetSetupForm&) = delete;
   TInternetSetupForm& operator=(const TInternetSetupForm&) = delete;
 
-  // Creates the window hidden, owned by `owner` so that it has no taskbar button, then runs FormCreate.
+  // Creates the window hidden, owned by `owner` so that it has no taskbar button, then runs FormCreate,
+  // which starts the online road once the message loop runs. The run's values must be fixed already.
   bool Create(HINSTANCE instance, HWND owner);
   HWND hwnd() const { return hwnd_; }
 
@@ -49,6 +62,7 @@ class TInternetSetupForm final : public StatusView {
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
+  void PrepareLook();
   void LoadStoredSkin();
   void AttachSkin();
   void CreateComponents();

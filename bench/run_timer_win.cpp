@@ -9,6 +9,10 @@
 //     in LAUNCH-LOG; prints "road<TAB>REQUESTS-MS<TAB>VISIBLE-MS<TAB>EXIT-MS<TAB>REPLY-MS<TAB>INSTALLER-MS
 //     <TAB>LAUNCH-MS" (medians; the last three: when the run last wrote the reply file and the installer
 //     file, and when the launched installer wrote its line).
+//   run_timer_win offline --rounds N BASELINE PROGRAM LAUNCH-LOG REPLY-FILE
+//     process start to exit of each, taking turns, on a machine without a connection; each run must launch
+//     the installer once (its line in LAUNCH-LOG) and write no REPLY-FILE; prints "offline<TAB>BASELINE-MS
+//     <TAB>PROGRAM-MS<TAB>RATIO" (medians; the ratio is the median of the rounds' own ratios).
 //   run_timer_win fetch FILE URL [URL ...]   the requests in this fresh process; prints their milliseconds.
 #include <windows.h>
 #include <urlmon.h>
@@ -197,6 +201,48 @@ int Road(int rounds, const std::wstring& program, const std::wstring& programCla
   return 0;
 }
 
+// Start to exit of `program`; -1 unless it launched the installer once (waited for, so that runs do not
+// overlap) and wrote no reply file.
+double OfflineRun(const std::wstring& program, const std::wstring& launchLog, const std::wstring& replyFile) {
+  DeleteFileW(replyFile.c_str());
+  const std::size_t launchesBefore = CountLines(launchLog);
+  Child child;
+  if (!Start(Quoted(program), child)) return -1;
+  const bool ended = WaitForSingleObject(child.info.hProcess, 60000) == WAIT_OBJECT_0;
+  const double exited = Now() - child.started;
+  Close(child);
+  const double waitFrom = Now();
+  while (CountLines(launchLog) == launchesBefore && Now() - waitFrom < 10000) Sleep(10);
+  const bool launchedOnce = CountLines(launchLog) == launchesBefore + 1;
+  const bool replyWritten = GetFileAttributesW(replyFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+  if (!ended || !launchedOnce || replyWritten) {
+    std::fprintf(stderr, "%ls: ended %d, launches %zu -> %zu, reply file written %d\n", program.c_str(), ended,
+                 launchesBefore, CountLines(launchLog), replyWritten);
+    return -1;
+  }
+  return exited;
+}
+
+int Offline(int rounds, const std::wstring& baseline, const std::wstring& program, const std::wstring& launchLog,
+            const std::wstring& replyFile) {
+  std::vector<double> baselineMs, programMs, ratios;
+  for (int round = -1; round < rounds; ++round) {  // round -1 warms the caches and is not counted
+    double ms[2];
+    for (int turn = 0; turn < 2; ++turn) {
+      const int which = (turn + round + 1) % 2;  // who goes first alternates
+      ms[which] = OfflineRun(which == 0 ? baseline : program, launchLog, replyFile);
+      if (ms[which] < 0) return 1;
+    }
+    if (round < 0) continue;
+    baselineMs.push_back(ms[0]);
+    programMs.push_back(ms[1]);
+    ratios.push_back(ms[1] / ms[0]);
+    std::fprintf(stderr, "round %d: baseline %.1f ms, program %.1f ms\n", round, ms[0], ms[1]);
+  }
+  std::printf("offline\t%.2f\t%.2f\t%.4f\n", Median(baselineMs), Median(programMs), Median(ratios));
+  return 0;
+}
+
 int Fetch(const std::wstring& file, const std::vector<std::wstring>& urls) {
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   const double start = Now();
@@ -224,6 +270,7 @@ int wmain(int argc, wchar_t** argv) {
       }
       return Startup(rounds, programs, classes);
     }
+    if (mode == L"offline" && argc == 8) return Offline(rounds, argv[4], argv[5], argv[6], argv[7]);
     if (mode == L"road") return Road(rounds, argv[4], argv[5], argv[6], std::vector<std::wstring>(argv + 7, argv + argc));
   }
   std::fprintf(stderr, "usage: see the comment at the top of run_timer_win.cpp\n");

@@ -21,11 +21,17 @@ if(WIN32)
     internetsetup_delay_load(${model} DLLS version urlmon wininet shell32 ole32)
   endforeach()
 
+  # Writes raw-data resource 2 to the temp folder and opens it with the shell: the offline road's yardstick,
+  # with the program's resources and section alignment.
+  add_executable(minimal_offline WIN32 ${here}/minimal_offline_win.cpp)
+  target_link_libraries(minimal_offline PRIVATE is_resources shell32)
+  target_link_options(minimal_offline PRIVATE -municode -mwindows -Wl,--file-alignment=4096)
+
   add_executable(run_timer_win ${here}/run_timer_win.cpp)
   target_link_libraries(run_timer_win PRIVATE urlmon ole32)
   target_link_options(run_timer_win PRIVATE -municode)
 
-  set_target_properties(payload_bench_win minimal_window startup_stages startup_imports_only run_timer_win PROPERTIES
+  set_target_properties(payload_bench_win minimal_window minimal_offline startup_stages startup_imports_only run_timer_win PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 else()
   find_package(benchmark REQUIRED)

@@ -26,7 +26,7 @@ cmake --preset bench -DINTERNETSETUP_ENDPOINT_HOST=127.0.0.1:$port >/dev/null
 cmake --build --preset bench -j2 --target payload_bench internetsetup-endpoint
 cmake --preset bench-windows -DINTERNETSETUP_ENDPOINT_HOST=127.0.0.1:$port >/dev/null
 cmake --build --preset bench-windows -j2 --target InternetSetup sample_installer_next \
-  payload_bench_win minimal_window startup_stages startup_imports_only run_timer_win
+  payload_bench_win minimal_window minimal_offline startup_stages startup_imports_only run_timer_win
 
 win=build/bench-windows
 sample=$win/sample_installers/TalvimorasterSampleSetup.exe
@@ -85,6 +85,16 @@ road latest $win/InternetSetup.exe "$sample" 2.52.0.0 /version.php
 echo "== Wine: the newer-version road, $road_rounds runs"
 road newer $win/InternetSetup.exe "$next" 2.53.0.0 /version.php /download/TalvimorasterSetup-2.53.0.0.exe
 wineserver -k 2>/dev/null || true
+wineserver -w 2>/dev/null || true
+
+# Offline: no interface but loopback, and a Wine session started inside that namespace (the connectivity
+# answer comes from the session's own services, not from the process).
+echo "== Wine: the offline road, $rounds rounds each, against a minimal write-and-open program"
+unshare -n bash -c 'ip link set lo up && wine "$@"; status=$?; wineserver -k 2>/dev/null; exit $status' offline \
+  "$(winpath $win/bench/run_timer_win.exe)" offline --rounds "$rounds" "$(winpath $win/bench/minimal_offline.exe)" \
+  "$(winpath $win/InternetSetup.exe)" "$temp_win\\TalvimorasterSampleLaunches.log" \
+  "$temp_win\\TalvimorasterLastVer.txt" >"$out/wine-offline.tsv" 2>"$out/wine-offline.log" ||
+  { cat "$out/wine-offline.log"; exit 1; }
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)
@@ -153,6 +163,10 @@ steps = ["window created", "affiliate query", "own version", "temp folder", "Int
 for i, step in enumerate(steps):
     ms = statistics.median(r[i + 1] - r[i] for r in stages)
     rows.append((f"Wine: start-up step: {step}", "-", f"{ms:.2f} ms", "-", "-", "info"))
+
+base, ours, paired = (float(x) for x in open(f"{out}/wine-offline.tsv").read().split("\t")[1:])
+add("Wine: offline road, start to exit, InternetSetup.exe vs minimal write-and-open program", base, ours, "ms", 1.2,
+    paired=paired)
 
 for name, sleeps, requests in (("latest", 2, 1), ("newer", 3, 2)):
     req, visible, exited, reply, setup, launch = (

@@ -1,12 +1,53 @@
 #!/usr/bin/env bash
-# Configures and builds the given presets in turn (each with its own jobs setting), then makes sure the
-# shared Wine prefix exists before tests start Wine side by side.
-#   scripts/build.sh windows native [fuzz tsan ...]
+# Configures and builds the given presets (each with its own jobs setting), then makes sure the shared
+# Wine prefix build/wineprefix exists before tests start Wine side by side.
+#   scripts/build.sh windows native [fuzz tsan ...]          one after the other, ninja's output as it comes
+#   scripts/build.sh --side-by-side windows native [...]     all at once, each into build/logs/build-PRESET.log,
+#                                                            with a line of progress every 15 s
 set -euo pipefail
 cd "$(dirname "$0")/.."
-for preset in "$@"; do
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset"
-done
-export WINEDEBUG=-all WINEPREFIX=$PWD/build/wineprefix
-[ -f "$WINEPREFIX/system.reg" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+build_one() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1"
+}
+if [ "${1:-}" = --side-by-side ]; then
+  shift
+  mkdir -p build/logs
+  declare -A jobs=()
+  for preset in "$@"; do
+    build_one "$preset" >"build/logs/build-$preset.log" 2>&1 &
+    jobs[$preset]=$!
+  done
+  # Ninja's last "[done/total]" of each log, until every build has ended.
+  progress() {
+    local line=""
+    for preset in "$@"; do
+      local step
+      step=$(grep -oE '^\[[0-9]+/[0-9]+\]' "build/logs/build-$preset.log" 2>/dev/null | tail -1)
+      line+=" $preset ${step:-[configuring]}"
+    done
+    echo "   building:$line"
+  }
+  while sleep 15; do
+    running=0
+    for preset in "$@"; do kill -0 "${jobs[$preset]}" 2>/dev/null && running=1; done
+    [ "$running" = 1 ] || break
+    progress "$@"
+  done
+  failed=()
+  for preset in "$@"; do wait "${jobs[$preset]}" || failed+=("$preset"); done
+  for preset in "${failed[@]}"; do
+    echo "== the $preset build failed; the end of build/logs/build-$preset.log:"
+    tail -30 "build/logs/build-$preset.log"
+  done
+  ((${#failed[@]} == 0)) || exit 1
+  echo "   built: $*"
+else
+  for preset in "$@"; do build_one "$preset"; done
+fi
+# A fresh prefix that no program ever runs in: the source of the shared one and of the end-to-end
+# template (scripts/test.sh), so that Wine builds a prefix once per tree.
+export WINEDEBUG=-all
+fresh=$PWD/build/wineprefix-fresh
+[ -f "$fresh/system.reg" ] || { WINEPREFIX=$fresh wineboot -i >/dev/null 2>&1; WINEPREFIX=$fresh wineserver -w; }
+[ -f build/wineprefix/system.reg ] || { rm -rf build/wineprefix; cp -a "$fresh" build/wineprefix; }

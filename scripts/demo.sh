@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds everything and shows the online road: the reference endpoint on 127.0.0.1 offers a newer
+# Builds what the demo runs (the program, the sample installers, the endpoint) and shows the online road: the reference endpoint on 127.0.0.1 offers a newer
 # sample installer, InternetSetup.exe downloads it under Wine (throttled, so the gauge can be seen),
 # verifies it and launches it. Uses your display when there is one, else Xvfb, and saves a screenshot.
 #
@@ -10,15 +10,24 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 readme=0
 [ "${1:-}" = "--readme" ] && readme=1
-scripts/ensure-deps.sh
-cmake --preset windows >/dev/null
-cmake --build --preset windows
-cmake --preset native >/dev/null
-cmake --build --preset native --target internetsetup-endpoint
-
+echo "== [1/5] packages the demo needs"
+scripts/ensure-deps.sh demo
 demo=$PWD/build/demo
 rm -rf "$demo"
 mkdir -p "$demo"
+export WINEPREFIX=$demo/prefix WINEDEBUG=-all
+# Wine makes its prefix (about 10 s, mostly waiting) while the builds run.
+(wineboot -i >/dev/null 2>&1; wineserver -w) &
+prefix_ready=$!
+# Only the demo's targets, not the tests: the program (with the sample installer it embeds), the newer
+# sample installer the endpoint serves, and the endpoint.
+echo "== [2/5] building InternetSetup.exe and the sample installers (cross build)"
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target InternetSetup sample_installer_next
+echo "== [3/5] building the reference endpoint (native build)"
+cmake --preset native >/dev/null
+cmake --build --preset native --target internetsetup-endpoint
+
 readme_xvfb=
 if [ "$readme" = 1 ]; then
   # A display of its own: nothing else on it, and white wherever the window's rounded corners are cut away.
@@ -28,21 +37,19 @@ if [ "$readme" = 1 ]; then
   export DISPLAY=":$(head -1 "$demo/display-number")"
 fi
 source scripts/display.sh
-export WINEPREFIX=$demo/prefix WINEDEBUG=-all
-echo "== preparing a Wine prefix (about 10 s the first time)"
-wineboot -i >/dev/null 2>&1
-wineserver -w
+echo "== [4/5] waiting for the Wine prefix"
+wait "$prefix_ready"
 
 host=$(sed -n 's/^#define INTERNETSETUP_ENDPOINT_HOST "\(.*\)"$/\1/p' build/windows/generated/build_config.h)
-echo "== reference endpoint on $host"
+echo "== [5/5] the online road: reference endpoint on $host, InternetSetup.exe under Wine"
 build/native/endpoint/internetsetup-endpoint --listen "${host%:*}" --port "${host##*:}" \
   --installer build/windows/sample_installers/TalvimorasterSampleSetup-2.53.0.0.exe --version 2.53.0.0 \
   --fault installer:throttle=16384/60 >"$demo/endpoint.log" &
 endpoint=$!
 trap 'kill $endpoint 2>/dev/null || true; kill ${INTERNETSETUP_XVFB_PID:-} $readme_xvfb 2>/dev/null || true' EXIT
-sleep 0.5
+# Its first line says it listens.
+for _ in $(seq 100); do grep -q '^listening' "$demo/endpoint.log" 2>/dev/null && break; sleep 0.05; done
 
-echo "== InternetSetup.exe"
 wine build/windows/InternetSetup.exe &
 program=$!
 # Catch the window while the download runs.

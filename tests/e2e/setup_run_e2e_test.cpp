@@ -54,6 +54,8 @@ TEST(Offline, WritesAndLaunchesTheEmbeddedInstallerWithoutEverShowingTheWindow) 
   }
   const RunResult run = sandbox.Run({.online = false, .probeArgs = {}, .timeoutSeconds = 60});
   EXPECT_FALSE(run.EverVisible());
+  // Not even a hidden window: the road that shows nothing makes none.
+  EXPECT_TRUE(run.snapshots.empty()) << "the offline road made the setup window";
   ExpectSingleLaunch(sandbox, run, "TalvimorasterSetup.exe", payload);
   EXPECT_EQ(run.launches[0].affid, "00000000");
   EXPECT_FALSE(fs::exists(sandbox.TempFolder() / "TalvimorasterLastVer.txt"));

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "build_config.h"
+#include "tests/support/wine_prefix_copy.h"
 
 namespace isetup::screenshot {
 namespace fs = std::filesystem;
@@ -157,7 +158,7 @@ WineSession::WineSession(const std::string& name, const VirtualDisplay& display)
   fs::remove_all(root_);
   fs::create_directories(root_);
   prefix_ = root_ / "prefix";
-  if (!Shell({}, "cp -a " + Quoted(Artifacts::WineTemplate().string()) + " " + Quoted(prefix_.string()))) {
+  if (!Shell({}, isetup::testing::CopyWinePrefixCommand(Artifacts::WineTemplate().string(), prefix_.string()))) {
     throw std::runtime_error("cannot copy the Wine template prefix");
   }
 }
