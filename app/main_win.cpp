@@ -6,6 +6,7 @@
 #include "app/setup_form_win.h"
 #include "app/thread_layer.h"
 #include "base/safe_dll_loading_win.h"
+#include "payload/temp_folder.h"
 #include "ui/window_dpi_win.h"
 
 namespace isetup {
@@ -55,6 +56,8 @@ int Run(HINSTANCE instance) {
     DispatchMessageW(&message);
     g_sync->RunPending();  // also between messages, not only on the wake-up
   }
+  // The installer has been handed over: only now, on either road, what killed runs left goes.
+  RemoveLeftoversOfKilledRuns(run->TempFolder);
   return 0;
 }
 
