@@ -31,7 +31,8 @@ class TInternetSetupForm final : public StatusView {
   TInternetSetupForm(const TInternetSetupForm&) = delete;
   TInternetSetupForm& operator=(const TInternetSetupForm&) = delete;
 
-  // Creates the window hidden, owned by `owner` so that it has no taskbar button, then runs FormCreate.
+  // Creates the window hidden, owned by `owner` so that it has no taskbar button of its own (the owner
+  // keeps the program's), then runs FormCreate.
   bool Create(HINSTANCE instance, HWND owner);
   HWND hwnd() const { return hwnd_; }
 
@@ -61,6 +62,7 @@ class TInternetSetupForm final : public StatusView {
   void Timer1Timer();
   void CancelButtonClick();
   void StartOfflineRoad();
+  void ShowTaskbarEntry(const std::wstring& caption);
   void ShowCentred();
 
   SetupRun& run_;
