@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/status_texts.h"
+#include "tests/e2e/shown_texts.h"
 #include "endpoint/endpoint_server.h"
 #include "payload/affiliate_tags.h"
 #include "payload/checksum.h"
@@ -257,6 +257,9 @@ std::vector<Scenario> ReplyScenarios() {
        body([](const Stagecraft& s) { return s.GoodReply("\n"); }), Launched::Next, kSetup, downloaded},
       {"reply", "CrLfLineEnds", "lines ended by CR LF (accepted)",
        body([](const Stagecraft& s) { return s.GoodReply("\r\n"); }), Launched::Next, kSetup, downloaded},
+      {"reply", "LargerThanAnyReply", "a good reply followed by 100 KB of blanks (never read)",
+       body([](const Stagecraft& s) { return s.GoodReply() + std::string(100000, ' '); }), Launched::Embedded, kSetup,
+       StatusUndetermined},
       {"reply", "LoneCrLineEnds", "lines ended by a lone CR (one long line: unusable)",
        body([](const Stagecraft& s) { return s.GoodReply("\r"); }), Launched::Embedded, kSetup, StatusUndetermined},
       {"reply", "VersionPacksToZero", "\"ver=0.0.0.0\"",

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/status_texts.h"
+#include "tests/e2e/shown_texts.h"
 #include "endpoint/endpoint_server.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/wine_sandbox.h"
@@ -74,6 +74,50 @@ TEST_P(PlantedDlls, BesideTheProgramAreNeverLoaded) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, PlantedDlls, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Online" : "Offline"; });
+
+// Under Wine a version.dll beside the program is loaded by the platform's own user32 before any code of
+// ours runs (Windows does not do that); one without the functions the program takes from it is a DLL
+// that lacks them, as on an older Windows. Every such call fails soft: no own version, one launch.
+class PlatformLoadedDllWithoutTheFunctions : public ::testing::TestWithParam<bool> {};
+
+TEST_P(PlatformLoadedDllWithoutTheFunctions, StillEndsWithOneLaunch) {
+  const bool online = GetParam();
+  WineSandbox sandbox(CurrentTestName());
+  endpoint::Server server({"2.53.0.0", ReadBytes(Artifacts::NextInstaller()), ""}, "");
+  server.SetLogSink([](const std::string&) {});
+  if (online) {
+    ASSERT_EQ(server.Start("127.0.0.1", Artifacts::EndpointPort()), Artifacts::EndpointPort());
+  }
+  const fs::path downloads = sandbox.DriveC() / "Downloads";
+  fs::create_directories(downloads);
+  fs::copy_file(Artifacts::ProgramExe(), downloads / "InternetSetup.exe");
+  fs::copy_file(Artifacts::BareDll(), downloads / "version.dll");
+  const RunResult run = sandbox.Run({.online = online,
+                                     .probeArgs = {},
+                                     .timeoutSeconds = 60,
+                                     .program = downloads / "InternetSetup.exe",
+                                     .environment = {"WINEDLLOVERRIDES=version=n,b"}});
+  server.Stop();
+  // The stand-in was loaded, so the program really met a DLL without the functions.
+  EXPECT_TRUE(fs::exists(downloads / "version.dll.loaded"));
+  if (online) {
+    ASSERT_TRUE(run.EverVisible());
+    // "Интернет установщик программы Талвиморастер" and the blank, without a version after it.
+    EXPECT_EQ(run.snapshots.back().caption,
+              "\xD0\x98\xD0\xBD\xD1\x82\xD0\xB5\xD1\x80\xD0\xBD\xD0\xB5\xD1\x82 "
+              "\xD1\x83\xD1\x81\xD1\x82\xD0\xB0\xD0\xBD\xD0\xBE\xD0\xB2\xD1\x89\xD0\xB8\xD0\xBA "
+              "\xD0\xBF\xD1\x80\xD0\xBE\xD0\xB3\xD1\x80\xD0\xB0\xD0\xBC\xD0\xBC\xD1\x8B "
+              "\xD0\xA2\xD0\xB0\xD0\xBB\xD0\xB2\xD0\xB8\xD0\xBC\xD0\xBE\xD1\x80\xD0\xB0\xD1\x81\xD1\x82\xD0\xB5\xD1\x80 ");
+    // Without its own version the query still goes out; the newer installer is downloaded.
+    ExpectSingleLaunch(sandbox, run, "TalvimorasterSetup.exe", ReadBytes(Artifacts::NextInstaller()));
+  } else {
+    EXPECT_FALSE(run.EverVisible());
+    ExpectSingleLaunch(sandbox, run, "TalvimorasterSetup.exe", ReadBytes(Artifacts::EmbeddedPayload()));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Roads, PlatformLoadedDllWithoutTheFunctions, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Online" : "Offline"; });
 
 // What the planted entries point to, outside the temp folder.

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/status_texts.h"
+#include "tests/e2e/shown_texts.h"
 #include "base/lower_hex.h"
 #include "endpoint/endpoint_server.h"
 #include "payload/blanked_sha256.h"
