@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/shown_texts.h"
 #include "endpoint/endpoint_server.h"
 #include "payload/affiliate_tags.h"
 #include "payload/checksum.h"
 #include "payload/forged_installer.h"
 #include "payload/temp_paths.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/shown_texts.h"
 #include "tests/e2e/wine_sandbox.h"
 #include "update/version_reply_format.h"
 

@@ -11,11 +11,12 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "tests/e2e/shown_texts.h"
 #include "endpoint/endpoint_server.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/shown_texts.h"
 #include "tests/e2e/wine_sandbox.h"
 
 namespace isetup::e2e {
@@ -38,10 +39,27 @@ const std::vector<std::string> kPlantedNames = {"version.dll", "urlmon.dll", "wi
                                                 "msimg32.dll"};
 const std::string kPreferPlanted = "WINEDLLOVERRIDES=urlmon,wininet,comctl32,msimg32=n,b";
 
-class PlantedDlls : public ::testing::TestWithParam<bool> {};
+// Under Wine a version.dll beside the program is loaded by the platform's own user32 before any code of
+// ours runs (Windows does not do that); one without the functions the program takes from it is a DLL
+// that lacks them, as on an older Windows. Every such call fails soft: no own version, one launch.
+struct DllPlanting {
+  const char* name;
+  std::filesystem::path (*dll)();
+  std::vector<std::string> names;  // planted under each
+  std::string overrides;
+  bool loadedByThePlatform;  // the stand-in is loaded (and so must fail soft), or never loaded at all
+};
 
-TEST_P(PlantedDlls, BesideTheProgramAreNeverLoaded) {
-  const bool online = GetParam();
+const DllPlanting kPlantings[] = {
+    {"Planted", Artifacts::PlantedDll, kPlantedNames, kPreferPlanted, false},
+    {"PlatformLoadedWithoutTheFunctions", Artifacts::BareDll, {"version.dll"}, "WINEDLLOVERRIDES=version=n,b", true}};
+
+void PrintTo(const DllPlanting& planting, std::ostream* out) { *out << planting.name; }
+
+class PlantedDlls : public ::testing::TestWithParam<std::tuple<DllPlanting, bool>> {};
+
+TEST_P(PlantedDlls, BesideTheProgramEndWithOneLaunch) {
+  const auto& [planting, online] = GetParam();
   WineSandbox sandbox(CurrentTestName());
   endpoint::Server server({"2.53.0.0", ReadBytes(Artifacts::NextInstaller()), ""}, "");
   server.SetLogSink([](const std::string&) {});
@@ -53,63 +71,23 @@ TEST_P(PlantedDlls, BesideTheProgramAreNeverLoaded) {
   const fs::path downloads = sandbox.DriveC() / "Downloads";
   fs::create_directories(downloads);
   fs::copy_file(Artifacts::ProgramExe(), downloads / "InternetSetup.exe");
-  for (const auto& name : kPlantedNames) fs::copy_file(Artifacts::PlantedDll(), downloads / name);
+  for (const auto& name : planting.names) fs::copy_file(planting.dll(), downloads / name);
 
   const RunResult run = sandbox.Run({.online = online,
                                      .probeArgs = {},
                                      .timeoutSeconds = 60,
                                      .program = downloads / "InternetSetup.exe",
-                                     .environment = {kPreferPlanted}});
+                                     .environment = {planting.overrides}});
   server.Stop();
-  for (const auto& name : kPlantedNames) EXPECT_FALSE(fs::exists(downloads / (name + ".loaded"))) << name;
-  if (online) {
-    // The real functions answered: the own version in the caption, the newer installer downloaded.
-    ASSERT_TRUE(run.EverVisible());
-    EXPECT_EQ(run.snapshots.back().caption, Utf8(CaptionPrefix) + " 2.52.0.0");
-    ExpectSingleLaunch(sandbox, run, "TalvimorasterSetup.exe", ReadBytes(Artifacts::NextInstaller()));
-  } else {
-    EXPECT_FALSE(run.EverVisible());
-    ExpectSingleLaunch(sandbox, run, "TalvimorasterSetup.exe", ReadBytes(Artifacts::EmbeddedPayload()));
+  for (const auto& name : planting.names) {
+    EXPECT_EQ(fs::exists(downloads / (name + ".loaded")), planting.loadedByThePlatform) << name;
   }
-}
-
-INSTANTIATE_TEST_SUITE_P(Roads, PlantedDlls, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Online" : "Offline"; });
-
-// Under Wine a version.dll beside the program is loaded by the platform's own user32 before any code of
-// ours runs (Windows does not do that); one without the functions the program takes from it is a DLL
-// that lacks them, as on an older Windows. Every such call fails soft: no own version, one launch.
-class PlatformLoadedDllWithoutTheFunctions : public ::testing::TestWithParam<bool> {};
-
-TEST_P(PlatformLoadedDllWithoutTheFunctions, StillEndsWithOneLaunch) {
-  const bool online = GetParam();
-  WineSandbox sandbox(CurrentTestName());
-  endpoint::Server server({"2.53.0.0", ReadBytes(Artifacts::NextInstaller()), ""}, "");
-  server.SetLogSink([](const std::string&) {});
   if (online) {
-    ASSERT_EQ(server.Start("127.0.0.1", Artifacts::EndpointPort()), Artifacts::EndpointPort());
-  }
-  const fs::path downloads = sandbox.DriveC() / "Downloads";
-  fs::create_directories(downloads);
-  fs::copy_file(Artifacts::ProgramExe(), downloads / "InternetSetup.exe");
-  fs::copy_file(Artifacts::BareDll(), downloads / "version.dll");
-  const RunResult run = sandbox.Run({.online = online,
-                                     .probeArgs = {},
-                                     .timeoutSeconds = 60,
-                                     .program = downloads / "InternetSetup.exe",
-                                     .environment = {"WINEDLLOVERRIDES=version=n,b"}});
-  server.Stop();
-  // The stand-in was loaded, so the program really met a DLL without the functions.
-  EXPECT_TRUE(fs::exists(downloads / "version.dll.loaded"));
-  if (online) {
+    // The real functions answered: the own version in the caption; without them the caption ends in
+    // the blank. Either way the newer installer is downloaded.
     ASSERT_TRUE(run.EverVisible());
-    // "Интернет установщик программы Талвиморастер" and the blank, without a version after it.
     EXPECT_EQ(run.snapshots.back().caption,
-              "\xD0\x98\xD0\xBD\xD1\x82\xD0\xB5\xD1\x80\xD0\xBD\xD0\xB5\xD1\x82 "
-              "\xD1\x83\xD1\x81\xD1\x82\xD0\xB0\xD0\xBD\xD0\xBE\xD0\xB2\xD1\x89\xD0\xB8\xD0\xBA "
-              "\xD0\xBF\xD1\x80\xD0\xBE\xD0\xB3\xD1\x80\xD0\xB0\xD0\xBC\xD0\xBC\xD1\x8B "
-              "\xD0\xA2\xD0\xB0\xD0\xBB\xD0\xB2\xD0\xB8\xD0\xBC\xD0\xBE\xD1\x80\xD0\xB0\xD1\x81\xD1\x82\xD0\xB5\xD1\x80 ");
-    // Without its own version the query still goes out; the newer installer is downloaded.
+              Utf8(CaptionPrefix) + (planting.loadedByThePlatform ? " " : " 2.52.0.0"));
     ExpectSingleLaunch(sandbox, run, "TalvimorasterSetup.exe", ReadBytes(Artifacts::NextInstaller()));
   } else {
     EXPECT_FALSE(run.EverVisible());
@@ -117,8 +95,11 @@ TEST_P(PlatformLoadedDllWithoutTheFunctions, StillEndsWithOneLaunch) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Roads, PlatformLoadedDllWithoutTheFunctions, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Online" : "Offline"; });
+INSTANTIATE_TEST_SUITE_P(Roads, PlantedDlls, ::testing::Combine(::testing::ValuesIn(kPlantings), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<DllPlanting, bool>>& info) {
+                           return std::string(std::get<0>(info.param).name) +
+                                  (std::get<1>(info.param) ? "Online" : "Offline");
+                         });
 
 // What the planted entries point to, outside the temp folder.
 struct Victims {

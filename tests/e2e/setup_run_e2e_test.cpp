@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/shown_texts.h"
 #include "endpoint/endpoint_server.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/shown_texts.h"
 #include "tests/e2e/wine_sandbox.h"
 
 namespace isetup::e2e {

@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "tests/e2e/shown_texts.h"
 #include "base/lower_hex.h"
 #include "endpoint/endpoint_server.h"
 #include "payload/blanked_sha256.h"
 #include "payload/forged_installer.h"
+#include "tests/e2e/shown_texts.h"
 #include "tests/e2e/wine_sandbox.h"
 
 namespace isetup::e2e {
