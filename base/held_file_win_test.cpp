@@ -303,36 +303,6 @@ TEST_F(HeldFiles, FreshFileNeverMovedIsRemoved) {
   EXPECT_FALSE(fs::exists(fresh));
 }
 
-TEST_F(HeldFiles, LeftoversGoOnlyWhenOursByNameAndOldEnough) {
-  const auto age = [](const fs::path& path, std::uint64_t hours) {
-    HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER ticks{{now.dwLowDateTime, now.dwHighDateTime}};
-    ticks.QuadPart -= hours * 3600ULL * 10000000ULL;
-    const FILETIME then{ticks.LowPart, ticks.HighPart};
-    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &then));
-    CloseHandle(file);
-  };
-  const fs::path oldOurs = folder_ / "a.~old.tmp", youngOurs = folder_ / "a.~young.tmp";
-  const fs::path oldOthers = folder_ / "b.~old.tmp", oldLink = folder_ / "a.~link.tmp";
-  for (const fs::path& path : {oldOurs, youngOurs, oldOthers}) WriteText(path, "left");
-  ASSERT_TRUE(CreateHardLinkW(oldLink.c_str(), victim_.c_str(), nullptr));
-  age(oldOurs, 3);
-  age(oldOthers, 3);
-  age(oldLink, 3);
-  age(youngOurs, 1);
-  RemoveLeftoverFiles(folder_.wstring() + L"\\", L"*.~*.tmp",
-                      [](std::wstring_view leaf) { return leaf.substr(0, 1) == L"a"; }, 2 * 3600 * 1000);
-  EXPECT_FALSE(fs::exists(oldOurs));
-  EXPECT_FALSE(fs::exists(oldLink));
-  EXPECT_TRUE(fs::exists(youngOurs));
-  EXPECT_TRUE(fs::exists(oldOthers));
-  EXPECT_EQ(ReadText(victim_), "victim bytes");
-}
-
 TEST_F(HeldFiles, TreeRemovalRemovesLinksAsLinksAndStopsAtWhatItCannotRemove) {
   const fs::path tree = folder_ / "TalvimorasterSetup.exe.Local";
   fs::create_directories(tree / "amd64_x" / "deeper");

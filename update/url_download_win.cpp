@@ -7,6 +7,7 @@
 #include "app/run_state.h"
 #include "base/file_names.h"
 #include "base/held_file_win.h"
+#include "base/name_facts_win.h"
 #include "update/download_progress.h"
 
 namespace isetup {
@@ -66,12 +67,14 @@ class CalBackInet final : public IBindStatusCallback {
 
 constexpr int kFreshNameAttempts = 8;
 
-// A fresh name beside `path` at which nothing stands; empty when none was found.
+// A fresh name beside `path` at which nothing stands, not even a link to nowhere (the name itself is
+// looked at, never followed); empty when none was found.
 std::wstring UnusedSiblingName(const std::wstring& path) {
   for (int attempt = 0; attempt < kFreshNameAttempts; ++attempt) {
     std::wstring fresh = FreshSiblingName(path, FreshNameNonce());
-    if (GetFileAttributesW(fresh.c_str()) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND)
-      return fresh;
+    const FileHandle entry(
+        OpenNameItself(fresh, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    if (!entry.valid() && GetLastError() == ERROR_FILE_NOT_FOUND) return fresh;
   }
   return {};
 }
