@@ -42,8 +42,8 @@ class WorkerServicesWin final : public WorkerServices {
       : run_(run), sync_(sync), form_(form) {}
 
   bool DownloadUrlToFile(const std::wstring& url, const std::wstring& path) override {
-    // A reply larger than any the endpoint sends is not read at all; an installer must fit the 32-bit
-    // size it is compared with.
+    // A reply too large to read whole is not read at all (a few lines are all it needs to say); an
+    // installer must fit the 32-bit size it is compared with.
     const std::uint64_t largest = path == run_.VersionInfoPath ? kLargestReplyBytes : kLargestInstallerBytes;
     fetched_ = DownloadUrlBeside(url, path, largest,
                                  {&run_.DownloadPercent, &run_.State.CancelRequested, &TheWorkerGate()});
@@ -82,7 +82,7 @@ class WorkerServicesWin final : public WorkerServices {
   std::uint32_t QuerySeed() override { return QuerySeedFromClock(); }
 
  private:
-  static constexpr std::uint64_t kLargestReplyBytes = 64 * 1024;
+  static constexpr std::uint64_t kLargestReplyBytes = 16 * 1024 * 1024;
   static constexpr std::uint64_t kLargestInstallerBytes = std::numeric_limits<std::int32_t>::max();
 
   SetupRun& run_;
