@@ -4,6 +4,8 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
+
 #include "base/file_names.h"
 #include "base/tree_removal_win.h"
 #include "payload/blanked_sha256.h"
@@ -13,21 +15,40 @@
 namespace isetup {
 
 void LaunchGuard::Keep(HeldFile file) {
-  HeldFile previous;
-  {
-    std::lock_guard lock(mutex_);
-    std::swap(previous, held_);
-    held_ = std::move(file);
+  if (!file.valid()) return;
+  HeldFile previous;  // let go of outside the lock
+  std::lock_guard lock(mutex_);
+  for (HeldFile& held : held_) {
+    if (held.path() == file.path()) {
+      std::swap(previous, held);
+      held = std::move(file);
+      return;
+    }
   }
-}  // the previous file is let go outside the lock
+  held_.push_back(std::move(file));
+}
+
+void LaunchGuard::Forget(const std::wstring& path) { (void)Take(path); }
+
+HeldFile LaunchGuard::Take(const std::wstring& path) {
+  std::lock_guard lock(mutex_);
+  const auto found =
+      std::find_if(held_.begin(), held_.end(), [&](const HeldFile& held) { return held.path() == path; });
+  if (found == held_.end()) return {};
+  HeldFile file = std::move(*found);
+  held_.erase(found);
+  return file;
+}
+
+void LaunchGuard::ReleaseAll() {
+  std::vector<HeldFile> previous;
+  std::lock_guard lock(mutex_);
+  previous.swap(held_);
+}
 
 bool LaunchGuard::LaunchHeld(HWND owner, const std::wstring& path) {
-  HeldFile file;
-  {
-    std::lock_guard lock(mutex_);
-    if (!held_.valid() || held_.path() != path) return false;
-    file = std::move(held_);
-  }
+  HeldFile file = Take(path);
+  if (!file.valid()) return false;
   // Windows would load the installer's DLLs from this folder in preference to its own.
   if (!ClearNameWithoutFollowingLinks(DllRedirectionFolder(path))) return false;
   ShellExecuteW(owner, L"open", path.c_str(), L"", L"", SW_SHOWNORMAL);
@@ -43,7 +64,10 @@ LaunchGuard& TheLaunchGuard() {
 bool WriteEmbeddedInstallerForLaunch(const std::wstring& path) {
   HeldFile held;
   const bool written = WriteEmbeddedInstaller(path, &held);
-  TheLaunchGuard().Keep(std::move(held));
+  if (held.valid())
+    TheLaunchGuard().Keep(std::move(held));
+  else
+    TheLaunchGuard().Forget(path);
   return written;
 }
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/held_file_win.h"
 #include "payload/sha256.h"
@@ -17,8 +18,14 @@ namespace isetup {
 // Any thread may hand over a file; the launch runs on the window thread.
 class LaunchGuard {
  public:
-  // Keeps `file` held for the launch, letting go of any file kept before (a later write supersedes it).
+  // Keeps `file` held for the launch, letting go of a file kept before at the same path (a later write
+  // supersedes it). Files at other paths stay held: a close may still launch any name that SetupPath
+  // held while it was complete (the forced fall-back's second name does not void the first).
   void Keep(HeldFile file);
+  // Lets go of the file kept at `path`, if any (a write there failed: what stands there is stale).
+  void Forget(const std::wstring& path);
+  // Lets go of every file kept.
+  void ReleaseAll();
 
   // Launches `path` with the shell's "open" verb when it is the held file, then lets go of it. Before
   // that, a `path` + ".Local" folder (which would feed the installer DLLs of anyone's choosing) is
@@ -27,8 +34,10 @@ class LaunchGuard {
   bool LaunchHeld(HWND owner, const std::wstring& path);
 
  private:
+  HeldFile Take(const std::wstring& path);  // the file kept at `path`, no longer kept
+
   std::mutex mutex_;
-  HeldFile held_;
+  std::vector<HeldFile> held_;
 };
 
 // The program's one guard.

@@ -90,7 +90,7 @@ class LaunchGuardTest : public ::testing::Test {
     watch_ = FindFirstChangeNotificationW(folder_.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE);
   }
   void TearDown() override {
-    TheLaunchGuard().Keep({});
+    TheLaunchGuard().ReleaseAll();
     if (watch_ != INVALID_HANDLE_VALUE) FindCloseChangeNotification(watch_);
     SetEnvironmentVariableW(L"TALVIMORASTER_SAMPLE_LOG", nullptr);
     std::error_code ignored;
@@ -152,14 +152,15 @@ TEST_F(LaunchGuardTest, OnlyTheHeldFileIsLaunched) {
   const fs::path other = folder_ / "TalvimorasterSetup2.exe";
   WriteBytes(other, EmbeddedInstallerBytes());  // a complete installer, but not one we hold
   EXPECT_FALSE(TheLaunchGuard().LaunchHeld(nullptr, other.wstring()));
-  // A later write supersedes the earlier hold.
-  WriteEmbeddedInstallerForLaunch(other.wstring());
-  EXPECT_FALSE(TheLaunchGuard().LaunchHeld(nullptr, setup_.wstring()));
-  EXPECT_FALSE(fs::exists(log_));
-  // A write that failed leaves nothing held.
-  WriteEmbeddedInstallerForLaunch((folder_ / "missing" / "TalvimorasterSetup.exe").wstring());
+  // A write under another name (the forced fall-back's) leaves the first one held as well; a failed
+  // write lets go of what was held at its own name only.
+  ASSERT_TRUE(WriteEmbeddedInstallerForLaunch(other.wstring()));
+  EXPECT_FALSE(WriteEmbeddedInstallerForLaunch((folder_ / "missing" / "TalvimorasterSetup.exe").wstring()));
+  EXPECT_FALSE(WriteEmbeddedInstallerForLaunch(other.wstring()));  // held, so it cannot be replaced
   EXPECT_FALSE(TheLaunchGuard().LaunchHeld(nullptr, other.wstring()));
-  EXPECT_FALSE(fs::exists(log_));
+  EXPECT_TRUE(TheLaunchGuard().LaunchHeld(nullptr, setup_.wstring()));
+  ASSERT_EQ(WaitForLaunches(1).size(), 1u);
+  WaitUntilNoProcessRuns(setup_.wstring());
 }
 
 TEST_F(LaunchGuardTest, ARedirectionFolderThatCannotBeRemovedStopsTheLaunch) {

@@ -6,6 +6,7 @@
 #include "app/setup_form_win.h"
 #include "app/thread_layer.h"
 #include "base/safe_dll_loading_win.h"
+#include "payload/temp_folder.h"
 #include "ui/window_dpi_win.h"
 
 namespace isetup {
@@ -13,19 +14,33 @@ namespace {
 
 // Posted to the application window when another thread has queued a synchronous call.
 constexpr UINT WM_RUN_QUEUED_CALLS = WM_APP + 1;
+// Posted to it when its taskbar entry has activated it: the setup window comes forward instead.
+constexpr UINT WM_BRING_SETUP_FORWARD = WM_APP + 2;
 
 SyncCallQueue* g_sync = nullptr;
+HWND g_setupWindow = nullptr;
 
 LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_RUN_QUEUED_CALLS) {
-    if (g_sync) g_sync->RunPending();
-    return 0;
+  switch (message) {
+    case WM_RUN_QUEUED_CALLS:
+      if (g_sync) g_sync->RunPending();
+      return 0;
+    case WM_ACTIVATE:
+      // Posted, so that the activation under way ends before another one starts.
+      if (LOWORD(wParam) != WA_INACTIVE) PostMessageW(hwnd, WM_BRING_SETUP_FORWARD, 0, 0);
+      break;
+    case WM_BRING_SETUP_FORWARD:
+      if (g_setupWindow && IsWindowVisible(g_setupWindow)) SetForegroundWindow(g_setupWindow);
+      return 0;
+    default:
+      break;
   }
   return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
-// The hidden application-level window: it owns the setup window, so that one gets no taskbar button
-// of its own, and it receives the wake-ups of the synchronous call.
+// The application-level window: it owns the setup window, so that one gets no taskbar button of its
+// own, keeps the program's one taskbar entry once the online road shows it (0 by 0 pixels, so only the
+// entry is seen), and receives the wake-ups of the synchronous call.
 HWND CreateApplicationWindow(HINSTANCE instance) {
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
@@ -33,7 +48,30 @@ HWND CreateApplicationWindow(HINSTANCE instance) {
   windowClass.hInstance = instance;
   windowClass.lpszClassName = L"TApplication";
   RegisterClassExW(&windowClass);
-  return CreateWindowExW(0, L"TApplication", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+  return CreateWindowExW(WS_EX_APPWINDOW, L"TApplication", L"", WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX, 0, 0, 0, 0,
+                         nullptr, nullptr, instance, nullptr);
+}
+
+// The online road: the application window, the setup window and the message loop, until the close.
+void RunOnlineRoad(HINSTANCE instance, SetupRun& run) {
+  // Inflating the skin's pictures goes on beside the making of the windows (the display connection).
+  StartLoadingStoredSkin();
+
+  // Before the first window: the window is drawn for the monitor's DPI, not stretched by the system. The
+  // manifest usually says so already, and then this call changes nothing.
+  (void)ui::DeclareDpiAwareness();
+  HWND application = CreateApplicationWindow(instance);
+  g_sync = new SyncCallQueue([application] { PostMessageW(application, WM_RUN_QUEUED_CALLS, 0, 0); });
+  auto* form = new TInternetSetupForm(run, *g_sync);
+  if (application == nullptr || !form->Create(instance, application)) return;
+  g_setupWindow = form->hwnd();
+
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+    g_sync->RunPending();  // also between messages, not only on the wake-up
+  }
 }
 
 int Run(HINSTANCE instance) {
@@ -45,25 +83,11 @@ int Run(HINSTANCE instance) {
   // connection nor for the skin.
   if (!IsOnline()) {
     RunOfflineRoad(*run);
-    return 0;
+  } else {
+    RunOnlineRoad(instance, *run);
   }
-  // Inflating the skin's pictures goes on beside the making of the windows (the display connection).
-  StartLoadingStoredSkin();
-
-  // Before the first window: the window is drawn for the monitor's DPI, not stretched by the system. The
-  // manifest usually says so already, and then this call changes nothing.
-  (void)ui::DeclareDpiAwareness();
-  HWND application = CreateApplicationWindow(instance);
-  g_sync = new SyncCallQueue([application] { PostMessageW(application, WM_RUN_QUEUED_CALLS, 0, 0); });
-  auto* form = new TInternetSetupForm(*run, *g_sync);
-  if (application == nullptr || !form->Create(instance, application)) return 0;
-
-  MSG message;
-  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-    g_sync->RunPending();  // also between messages, not only on the wake-up
-  }
+  // The installer has been handed over: only now, on either road, what killed runs left goes.
+  RemoveLeftoversOfKilledRuns(run->TempFolder);
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <limits>
 #include <memory>
 #include <system_error>
 
@@ -41,8 +42,16 @@ class WorkerServicesWin final : public WorkerServices {
       : run_(run), sync_(sync), form_(form) {}
 
   bool DownloadUrlToFile(const std::wstring& url, const std::wstring& path) override {
-    return isetup::DownloadUrlToFile(url, path,
-                                     {&run_.DownloadPercent, &run_.State.CancelRequested, &TheWorkerGate()});
+    // A reply too large to read whole is not read at all (a few lines are all it needs to say); an
+    // installer must fit the 32-bit size it is compared with.
+    const std::uint64_t largest = path == run_.VersionInfoPath ? kLargestReplyBytes : kLargestInstallerBytes;
+    fetched_ = DownloadUrlBeside(url, path, largest,
+                                 {&run_.DownloadPercent, &run_.State.CancelRequested, &TheWorkerGate()});
+    return fetched_.valid();
+  }
+  bool PlaceDownload(const std::wstring& path) override {
+    placed_ = fetched_.MoveOver(path);
+    return placed_.valid();
   }
   VersionReply ReadVersionReply(const std::wstring& path) override { return isetup::ReadVersionReply(path); }
   std::int32_t QueryFileSize(const std::wstring& path) override { return isetup::QueryFileSize(path); }
@@ -51,7 +60,9 @@ class WorkerServicesWin final : public WorkerServices {
   }
   bool HoldVerifiedInstaller(const std::wstring& path, std::int32_t size, std::int32_t checksum,
                              const std::optional<Sha256Digest>& digest) override {
-    return HoldDownloadedInstallerForLaunch(path, size, checksum, digest);
+    const bool held = HoldDownloadedInstallerForLaunch(path, size, checksum, digest);
+    placed_.reset();  // the hold (or the fall-back's write) takes over from here
+    return held;
   }
   bool VerifyReplySignature(const UpdateKey& key, std::string_view message,
                             const ReplySignature& signature) override {
@@ -60,7 +71,10 @@ class WorkerServicesWin final : public WorkerServices {
   std::optional<Sha256Digest> ComputeDownloadSha256(const std::wstring& path) override {
     return isetup::ComputeDownloadSha256(path);
   }
-  bool WriteEmbeddedInstaller(const std::wstring& path) override { return WriteEmbeddedInstallerForLaunch(path); }
+  bool WriteEmbeddedInstaller(const std::wstring& path) override {
+    placed_.reset();  // a download kept at `path` would block its replacement
+    return WriteEmbeddedInstallerForLaunch(path);
+  }
   void CloseSetupWindow() override {
     sync_.Call([this] { form_.CloseSetupWindow(); });
   }
@@ -68,9 +82,14 @@ class WorkerServicesWin final : public WorkerServices {
   std::uint32_t QuerySeed() override { return QuerySeedFromClock(); }
 
  private:
+  static constexpr std::uint64_t kLargestReplyBytes = 16 * 1024 * 1024;
+  static constexpr std::uint64_t kLargestInstallerBytes = std::numeric_limits<std::int32_t>::max();
+
   SetupRun& run_;
   SyncCallQueue& sync_;
   TInternetSetupForm& form_;
+  FreshFile fetched_;   // the last transfer's file, until it is moved over its name
+  FileHandle placed_;   // keeps the name of the file last moved in place
 };
 
 class MonitorActionsWin final : public MonitorActions {

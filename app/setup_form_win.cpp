@@ -256,9 +256,11 @@ void TInternetSetupForm::WMStartSetup() {
     StartOfflineRoad();
     return;
   }
-  SetWindowTextW(hwnd_, (std::wstring(CaptionPrefix) + L" " + run_.OwnVersionText).c_str());
+  const std::wstring caption = std::wstring(CaptionPrefix) + L" " + run_.OwnVersionText;
+  SetWindowTextW(hwnd_, caption.c_str());
   run_.StatusText.Set(std::wstring(StatusSearching));
   PrepareLook();
+  ShowTaskbarEntry(caption);
   ShowCentred();
   if (!StartDownloadThread(run_, sync_, *this)) {
     // Without a worker nobody would ever finish the run: take the embedded installer at once.
@@ -272,6 +274,15 @@ void TInternetSetupForm::WMStartSetup() {
 void TInternetSetupForm::StartOfflineRoad() {
   FinishWithEmbeddedInstaller(run_);
   Close();
+}
+
+void TInternetSetupForm::ShowTaskbarEntry(const std::wstring& caption) {
+  // The owner keeps the program's one taskbar entry, under the window's caption; activating it brings
+  // this window forward (the program entry's window procedure).
+  const HWND application = GetWindow(hwnd_, GW_OWNER);
+  if (!application) return;
+  SetWindowTextW(application, caption.c_str());
+  ShowWindow(application, SW_SHOWNA);
 }
 
 void TInternetSetupForm::ShowCentred() {

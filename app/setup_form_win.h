@@ -43,8 +43,9 @@ class TInternetSetupForm final : public StatusView {
   TInternetSetupForm(const TInternetSetupForm&) = delete;
   TInternetSetupForm& operator=(const TInternetSetupForm&) = delete;
 
-  // Creates the window hidden, owned by `owner` so that it has no taskbar button, then runs FormCreate,
-  // which starts the online road once the message loop runs. The run's values must be fixed already.
+  // Creates the window hidden, owned by `owner` so that it has no taskbar button of its own (the owner
+  // keeps the program's), then runs FormCreate, which starts the online road once the message loop runs.
+  // The run's values must be fixed already.
   bool Create(HINSTANCE instance, HWND owner);
   HWND hwnd() const { return hwnd_; }
 
@@ -75,6 +76,7 @@ class TInternetSetupForm final : public StatusView {
   void Timer1Timer();
   void CancelButtonClick();
   void StartOfflineRoad();
+  void ShowTaskbarEntry(const std::wstring& caption);
   void ShowCentred();
 
   SetupRun& run_;

@@ -2,6 +2,7 @@
 // swapped in between is never written through.
 #include "base/held_file_win.h"
 
+#include <algorithm>
 #include <atomic>
 #include <limits>
 #include <memory>
@@ -104,19 +105,38 @@ bool RemoveReparsePointAt(const std::wstring& path) {
   return DeleteThroughHandle(entry.get());
 }
 
+// Moves our file `fresh` (opened with delete access) over `path` by its handle; the entry at `path`
+// itself is replaced, a link's target keeps its bytes. Returns the file reopened for reading only,
+// sharing `share`, once it is proven to stand at `path` itself; invalid otherwise (the fresh file is
+// removed when it was not moved).
+FileHandle MoveOurFileOver(FileHandle fresh, const std::wstring& path, const FileIdentity& ours, DWORD share) {
+  bool moved = RenameThroughHandle(fresh.get(), path, true);
+  if (!moved && RemoveReparsePointAt(path)) moved = RenameThroughHandle(fresh.get(), path, true);
+  if (!moved) {
+    (void)DeleteThroughHandle(fresh.get());
+    return {};
+  }
+  // The handle that renamed has delete access, which a program opening its own file (sharing reading
+  // only) would collide with. Change over to a read-only hold through a bridge that shares deleting
+  // but, like every handle here, never writing. Both reopen the same file object, not the name.
+  FileHandle bridge(ReOpenFile(fresh.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0));
+  if (!bridge.valid()) return {};
+  fresh.reset();
+  FileHandle held(ReOpenFile(bridge.get(), GENERIC_READ, share, 0));
+  if (!held.valid()) return {};
+  // The move must have put our file at `path` itself (Wine, which follows a Unix symbolic link at the
+  // fresh name, would have moved the link instead).
+  const std::optional<NameFacts> facts = ExamineName(held.get(), path);
+  if (!facts || !facts->plainFile() || facts->identity != ours) return {};
+  return held;
+}
+
 }  // namespace
 
 HeldFile HoldFile(const std::wstring& path, const ContentCheck& check) noexcept {
   FileHandle file = OpenPlainFile(path, GENERIC_READ, FILE_SHARE_READ);
   if (!file.valid() || !ContentPasses(file.get(), check)) return {};
   return HeldFile(std::move(file), path);
-}
-
-FileHandle KeepNameForAnotherWriter(HeldFile file) noexcept {
-  if (!file.valid()) return {};
-  // Opened while the hold still stands, so the name is never free in between.
-  FileHandle keeper(ReOpenFile(file.handle(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0));
-  return keeper;
 }
 
 bool PlainFileStandsAt(const std::wstring& path) noexcept {
@@ -167,26 +187,75 @@ HeldFile FileReplacement::Commit(const ContentCheck& check) noexcept {
     (void)DeleteThroughHandle(fresh.get());
     return {};
   }
-  // The rename replaces the entry at `path` itself; a link's target keeps its bytes.
-  bool moved = RenameThroughHandle(fresh.get(), path_, true);
-  if (!moved && RemoveReparsePointAt(path_)) moved = RenameThroughHandle(fresh.get(), path_, true);
-  if (!moved) {
-    (void)DeleteThroughHandle(fresh.get());
-    return {};
-  }
-  // The handle that renamed has delete access, which a program opening its own file (sharing reading
-  // only) would collide with. Change over to a read-only hold through a bridge that shares deleting
-  // but, like every handle here, never writing. Both reopen the same file object, not the name.
-  FileHandle bridge(ReOpenFile(fresh.get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0));
-  if (!bridge.valid()) return {};
-  fresh.reset();
-  FileHandle held(ReOpenFile(bridge.get(), GENERIC_READ, FILE_SHARE_READ, 0));
+  FileHandle held = MoveOurFileOver(std::move(fresh), path_, *ours, FILE_SHARE_READ);
   if (!held.valid()) return {};
-  // The move must have put our file at `path` itself (Wine, which follows a Unix symbolic link at the
-  // fresh name, would have moved the link instead).
-  const std::optional<NameFacts> facts = ExamineName(held.get(), path_);
-  if (!facts || !facts->plainFile() || facts->identity != *ours) return {};
   return HeldFile(std::move(held), path_);
+}
+
+FreshFile::~FreshFile() { Discard(); }
+
+FreshFile& FreshFile::operator=(FreshFile&& other) noexcept {
+  if (this != &other) {
+    Discard();
+    file_ = std::move(other.file_);
+    identity_ = other.identity_;
+  }
+  return *this;
+}
+
+void FreshFile::Discard() noexcept {
+  if (file_.valid()) (void)DeleteThroughHandle(file_.get());
+  file_.reset();
+}
+
+FreshFile FreshFile::TakeOver(const std::wstring& freshPath, std::uint64_t largest) noexcept {
+  FreshFile taken;
+  // Sharing reading only: from here on nobody else can write, delete or rename it.
+  FileHandle file(OpenNameItself(freshPath, GENERIC_READ | DELETE, FILE_SHARE_READ));
+  if (!file.valid()) return taken;
+  const std::optional<NameFacts> facts = ExamineName(file.get(), freshPath);
+  LARGE_INTEGER size{};
+  const bool fits = GetFileSizeEx(file.get(), &size) && size.QuadPart >= 0 &&
+                    static_cast<std::uint64_t>(size.QuadPart) <= largest;
+  if (!facts || !facts->plainFile() || !fits) {
+    // Removed only where the handle is the entry itself (not a Unix link that Wine followed), and not a
+    // real folder: a link goes as a link, a second name of another file goes, that file stays.
+    if (facts && facts->atName && (facts->reparsePoint() || !facts->directory())) (void)DeleteThroughHandle(file.get());
+    return taken;
+  }
+  taken.file_ = std::move(file);
+  taken.identity_ = facts->identity;
+  return taken;
+}
+
+FileHandle FreshFile::MoveOver(const std::wstring& path) noexcept {
+  if (!file_.valid()) return {};
+  // Others may open it for writing again once it stands at `path`, as the reads that follow may want.
+  return MoveOurFileOver(std::move(file_), path, identity_, FILE_SHARE_READ | FILE_SHARE_WRITE);
+}
+
+void RemoveLeftoverFiles(const std::wstring& folder, const std::wstring& pattern,
+                         const std::function<bool(std::wstring_view)>& ours, std::uint64_t olderThanMs) noexcept {
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileExW((folder + pattern).c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return;
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](const FILETIME& time) {
+    return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+  };
+  const std::uint64_t cutoff = ticks(now) - std::min(ticks(now), olderThanMs * 10000);
+  do {
+    if (!ours(found.cFileName) || ticks(found.ftLastWriteTime) > cutoff) continue;
+    // The entry itself goes (a link planted under such a name included), never what a link points to.
+    FileHandle entry(OpenNameItself(folder + found.cFileName, DELETE | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    if (!entry.valid()) continue;
+    const std::optional<NameFacts> facts = ExamineName(entry.get(), folder + found.cFileName);
+    if (facts && facts->atName && (facts->reparsePoint() || !facts->directory())) (void)DeleteThroughHandle(entry.get());
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
 }
 
 }  // namespace isetup

@@ -9,8 +9,10 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "base/file_handle_win.h"
+#include "base/name_facts_win.h"
 
 namespace isetup {
 
@@ -42,11 +44,6 @@ class HeldFile {
 // single name) and its whole content passes `check`; an invalid HeldFile otherwise.
 HeldFile HoldFile(const std::wstring& path, const ContentCheck& check) noexcept;
 
-// Trades a held file for a handle that still keeps its name from being deleted, renamed or replaced,
-// but lets another writer open the file for reading and writing (a platform routine that writes the
-// file by its name). Invalid when `file` is.
-FileHandle KeepNameForAnotherWriter(HeldFile file) noexcept;
-
 // Whether a plain file (see HoldFile) stands at `path` itself.
 bool PlainFileStandsAt(const std::wstring& path) noexcept;
 
@@ -76,5 +73,41 @@ class FileReplacement {
   std::wstring freshPath_;
   FileHandle writer_;
 };
+
+// A file that a platform routine wrote by name under a fresh, unpredictable name of ours beside its
+// destination: taken over by handle once the routine is done, then moved over the destination or, when
+// that never happens, removed.
+class FreshFile {
+ public:
+  FreshFile() = default;
+  ~FreshFile();
+  FreshFile(FreshFile&&) noexcept = default;
+  FreshFile& operator=(FreshFile&& other) noexcept;
+
+  // Takes over the file at `freshPath` when it is a plain file standing there itself (see HoldFile) of
+  // at most `largest` bytes: from then on nobody else can write, delete or rename it. Invalid otherwise;
+  // what stood there is then removed (a link itself, never what it points to).
+  static FreshFile TakeOver(const std::wstring& freshPath, std::uint64_t largest) noexcept;
+
+  bool valid() const noexcept { return file_.valid(); }
+
+  // Moves the file over `path` by its handle: whatever stood at `path` (a link included) is replaced,
+  // never followed. Returns a handle that keeps the name `path` from being deleted, renamed or
+  // replaced, while others may open the file for reading and writing (a later hold re-checks its
+  // content). Invalid when the move fails: `path` stays as it was and the fresh file is removed.
+  FileHandle MoveOver(const std::wstring& path) noexcept;
+
+ private:
+  void Discard() noexcept;
+
+  FileHandle file_;
+  FileIdentity identity_;
+};
+
+// Removes the entries in `folder` (ending with a separator) that match the search `pattern`, that
+// `ours` accepts by name, and that were last written more than `olderThanMs` ago: a link under such a
+// name is removed itself, never what it points to; real folders are left alone.
+void RemoveLeftoverFiles(const std::wstring& folder, const std::wstring& pattern,
+                         const std::function<bool(std::wstring_view)>& ours, std::uint64_t olderThanMs) noexcept;
 
 }  // namespace isetup

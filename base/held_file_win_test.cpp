@@ -245,23 +245,62 @@ TEST_F(HeldFiles, HoldFileTakesOnlyAPlainFileWithTheRightContent) {
   EXPECT_EQ(held.path(), target_.wstring());
 }
 
-TEST_F(HeldFiles, AnotherWriterMayWriteButNotTakeTheName) {
-  HeldFile held = Replace(target_, "", Equals(""));
-  ASSERT_TRUE(held.valid());
-  FileHandle keeper = KeepNameForAnotherWriter(std::move(held));
-  ASSERT_TRUE(keeper.valid());
-  // How a platform routine writes a file by its name (Wine's CopyFile opens it this way).
-  HANDLE writer = CreateFileW(target_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  WriteFile(writer, "data", 4, &written, nullptr);
-  CloseHandle(writer);
-  const Attempts attempts = TryToChange(target_, folder_ / "decoy.exe");
-  EXPECT_FALSE(attempts.deleteFile);
-  EXPECT_FALSE(attempts.renameAway);
-  EXPECT_FALSE(attempts.replace);
-  EXPECT_EQ(ReadText(target_), "data");
+// What a platform routine may have left at the fresh name when it returns, and what becomes of it.
+struct Fetched {
+  const char* name;
+  std::function<void(const fs::path& fresh, const fs::path& victim)> leave;
+  bool takenOver;
+};
+
+class FetchedUnderAFreshName : public HeldFiles, public ::testing::WithParamInterface<Fetched> {};
+
+TEST_P(FetchedUnderAFreshName, IsMovedInPlaceOnlyWhenItIsAPlainFileOfAFittingSize) {
+  const fs::path fresh = folder_ / "TalvimorasterSetup.exe.~0123456789abcdef.tmp";
+  WriteText(target_, "previous");
+  GetParam().leave(fresh, victim_);
+  {
+    FreshFile fetched = FreshFile::TakeOver(fresh.wstring(), 9);
+    ASSERT_EQ(fetched.valid(), GetParam().takenOver);
+    if (fetched.valid()) {
+      EXPECT_FALSE(TryToChange(fresh, folder_ / "decoy.exe").write) << "writable once taken over";
+      FileHandle keeper = fetched.MoveOver(target_.wstring());
+      ASSERT_TRUE(keeper.valid());
+      EXPECT_EQ(ReadText(target_), "installer");
+      // The name stays ours; the checks that follow may still open it for reading and writing.
+      const Attempts attempts = TryToChange(target_, folder_ / "decoy.exe");
+      EXPECT_TRUE(attempts.write);
+      EXPECT_FALSE(attempts.deleteFile || attempts.renameAway || attempts.replace);
+    }
+  }
+  if (!GetParam().takenOver) {
+    EXPECT_EQ(ReadText(target_), "previous");
+  }
+  EXPECT_EQ(ReadText(victim_), "victim bytes");
+  // Whatever was left at the fresh name is gone, and nothing else of ours is left beside the target.
+  EXPECT_EQ(Names(folder_), (std::set<std::wstring>{L"elsewhere", L"TalvimorasterSetup.exe"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FetchedUnderAFreshName,
+    ::testing::Values(
+        Fetched{"PlainFile", [](const fs::path& fresh, const fs::path&) { WriteText(fresh, "installer"); }, true},
+        Fetched{"LargerThanAllowed", [](const fs::path& fresh, const fs::path&) { WriteText(fresh, "installer!"); },
+                false},
+        Fetched{"Nothing", [](const fs::path&, const fs::path&) {}, false},
+        Fetched{"HardLinkToAnotherFile",
+                [](const fs::path& fresh, const fs::path& victim) {
+                  ASSERT_TRUE(CreateHardLinkW(fresh.c_str(), victim.c_str(), nullptr));
+                },
+                false}),
+    [](const ::testing::TestParamInfo<Fetched>& info) { return std::string(info.param.name); });
+
+TEST_F(HeldFiles, FreshFileNeverMovedIsRemoved) {
+  const fs::path fresh = folder_ / "TalvimorasterLastVer.txt.~0123456789abcdef.tmp";
+  WriteText(fresh, "ver=");
+  FreshFile fetched = FreshFile::TakeOver(fresh.wstring(), 100);
+  ASSERT_TRUE(fetched.valid());
+  fetched = FreshFile();  // assigned over, like the next transfer's
+  EXPECT_FALSE(fs::exists(fresh));
 }
 
 TEST_F(HeldFiles, TreeRemovalRemovesLinksAsLinksAndStopsAtWhatItCannotRemove) {

@@ -17,4 +17,9 @@ bool RestrictDllSearchToSystemFolder() noexcept;
 // manifest) still resolves through that redirection.
 HMODULE LoadSystemLibrary(const wchar_t* name) noexcept;
 
+// What the delay-load hooks bind `function` to when it cannot be had from the system's DLL: a routine
+// that returns the function's own failure value (0, or a failing status code). Null for a function the
+// program does not delay-load, whose failure stays the delay-load exception.
+FARPROC DelayLoadStandIn(const char* function) noexcept;
+
 }  // namespace isetup

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <delayimp.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
+#include <sstream>
 #include <string>
 
 namespace isetup {
@@ -105,6 +108,71 @@ TEST_F(PlantedDlls, AreNeverLoadedThroughTheDelayLoadHookOrOnceTheSearchIsRestri
   EXPECT_EQ(Record(L"msimg32.dll"), "loaded\r\n") << "the planted msimg32.dll was loaded again";
   FreeLibrary(plain);
   FreeLibrary(plain);
+}
+
+// Every function named in the delay-import lists fails soft when it cannot be had: its stand-in returns
+// what the function itself returns on failure, never a value its caller would take for success.
+TEST(DelayLoadStandIn, EveryDelayLoadedFunctionFailsWithItsOwnFailureValue) {
+  // The functions whose result is a status code (HRESULT, NTSTATUS, LRESULT): 0 would mean success.
+  const std::set<std::string> statusCodes = {
+      "BCryptCloseAlgorithmProvider", "BCryptCreateHash", "BCryptDestroyHash", "BCryptDestroyKey",
+      "BCryptFinishHash", "BCryptHashData", "BCryptImportKeyPair", "BCryptOpenAlgorithmProvider",
+      "BCryptVerifySignature", "CoInitializeEx", "CreateStdAccessibleObject", "LresultFromObject", "DispInvoke",
+      "URLDownloadToFileW"};
+  int functions = 0;
+  for (const auto& entry : fs::directory_iterator(WindowsPath(DELAY_LOAD_DEFS_DIR))) {
+    if (entry.path().extension() != ".def") continue;
+    std::istringstream lines(ReadText(entry.path()));
+    bool exports = false;
+    for (std::string line; std::getline(lines, line);) {
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+      if (line.empty() || line[0] == ';') continue;
+      if (line == "EXPORTS") {
+        exports = true;
+        continue;
+      }
+      if (!exports) continue;
+      ++functions;
+      const FARPROC standIn = DelayLoadStandIn(line.c_str());
+      ASSERT_NE(standIn, nullptr) << line << " in " << entry.path().filename();
+      const LONG_PTR result = reinterpret_cast<LONG_PTR(WINAPI*)()>(reinterpret_cast<void*>(standIn))();
+      if (statusCodes.count(line)) {
+        EXPECT_LT(result, 0) << line;
+        EXPECT_TRUE(FAILED(static_cast<HRESULT>(result))) << line;
+      } else {
+        EXPECT_EQ(result, 0) << line;
+      }
+    }
+  }
+  EXPECT_GT(functions, 20);
+  EXPECT_EQ(DelayLoadStandIn("NotDelayLoadedByUs"), nullptr);
+}
+
+// The hooks as the runtime's helper calls them: a DLL the system folder lacks, and a DLL that is there
+// but lacks the function, both give the function's stand-in instead of the delay-load exception.
+TEST(DelayLoadStandIn, IsWhatTheHooksAnswerForAMissingDllOrFunction) {
+  struct Case {
+    const char* dll;
+    const char* function;
+    unsigned notification;
+    PfnDliHook hook;
+  };
+  for (const Case& c : {Case{"isetup-not-in-the-system-folder.dll", "URLDownloadToFileW", dliStartProcessing, __pfnDliNotifyHook2},
+                        Case{"version.dll", "GetFileVersionInfoSizeW", dliFailGetProc, __pfnDliFailureHook2}}) {
+    DelayLoadInfo info{};
+    info.cb = sizeof info;
+    info.szDll = c.dll;
+    info.dlp.fImportByName = TRUE;
+    info.dlp.szProcName = c.function;
+    EXPECT_EQ(c.hook(c.notification, &info), DelayLoadStandIn(c.function)) << c.dll;
+  }
+  // A DLL the system has: the helper goes on and binds the real function.
+  DelayLoadInfo present{};
+  present.cb = sizeof present;
+  present.szDll = "version.dll";
+  present.dlp.fImportByName = TRUE;
+  present.dlp.szProcName = "GetFileVersionInfoSizeW";
+  EXPECT_EQ(__pfnDliNotifyHook2(dliStartProcessing, &present), nullptr);
 }
 
 }  // namespace

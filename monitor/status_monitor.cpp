@@ -22,12 +22,12 @@ void RunStatusMonitor(SetupRun& run, MonitorActions& actions) {
     if (++passes == kMonitorTimeoutPass) run.State.CancelRequested.store(true);
     if (run.State.CancelRequested.load()) ++cancelTicks;
     if (cancelTicks == kMonitorGraceTicks) {
-      // Forced fall-back: the worker is stopped before SetupPath changes, the new file is complete
-      // before Finished, and Finished is set before the close is asked for.
+      // Forced fall-back: the worker is stopped before SetupPath changes; the new name is published
+      // only once its file is written and held, so a close let through by the worker's Finished never
+      // finds a name without a file; Finished is set before the close is asked for.
       actions.StopWorker();
       std::wstring path = run.SetupPath.Get();
       InsertBeforeDot(path, L"2");
-      run.SetupPath.Set(path);
       run.SetupPath.Set(WriteOrUseSecondName(
           path, [&](const std::wstring& name) { return actions.WriteEmbeddedInstaller(name); }));
       run.State.Finished.store(true);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,14 +27,23 @@ class RecordingActions : public MonitorActions {
   void StopWorker() override {
     events.push_back("stop at pass " + std::to_string(refreshes));
     pathAtStop = run_.SetupPath.Get();
+    Step("stop");
   }
   bool WriteEmbeddedInstaller(const std::wstring& path) override {
     events.push_back(std::string("write, finished=") + (run_.State.Finished ? "yes" : "no"));
     writtenPath = path;
-    return path != unwritable;
+    Step("write begins");
+    if (path == unwritable) return false;
+    complete.push_back(path);  // written and held for the launch
+    Step("write ends");
+    return true;
   }
   void CloseSetupWindow() override {
     events.push_back(std::string("close, finished=") + (run_.State.Finished ? "yes" : "no"));
+    Step("close");
+  }
+  void Step(const char* step) {
+    if (onStep) onStep(step);
   }
   void Sleep(int milliseconds) override {
     EXPECT_EQ(milliseconds, 100);
@@ -42,6 +52,8 @@ class RecordingActions : public MonitorActions {
 
   int refreshes = 0;
   std::function<void(int pass)> onRefresh;
+  std::function<void(const std::string& step)> onStep;
+  std::vector<std::wstring> complete;  // files whose write has completed
   std::vector<std::string> events;
   std::wstring pathAtStop, writtenPath;
   std::wstring unwritable;  // a name whose write fails
@@ -118,6 +130,40 @@ TEST(StatusMonitor, FallBackRunsEvenWhenTheWorkerAlreadyFinished) {
   RunPasses(run, actions);
   EXPECT_EQ(actions.events.front(), "stop at pass 50");
   EXPECT_EQ(actions.events.size(), 3u);
+}
+
+// A close from outside (Alt+F4, a session end, Timer1) at any step of the forced fall-back, whether the
+// worker had already finished the run or not: one launch, of a file whose write had completed.
+TEST(StatusMonitor, ACloseAtAnyStepOfTheFallBackLaunchesOneCompleteFile) {
+  const std::wstring first = L"C:\\Temp\\TalvimorasterSetup.exe";
+  for (const bool workerFinished : {false, true}) {
+    for (const char* at : {"stop", "write begins", "write ends", "close"}) {
+      SCOPED_TRACE(testing::Message() << "close at " << at << (workerFinished ? ", worker finished" : ""));
+      SetupRun run;
+      run.SetupPath.Set(first);
+      run.State.CancelRequested = true;
+      RecordingActions actions(run, 55);
+      if (workerFinished) {
+        actions.complete.push_back(first);
+        run.State.Finished = true;
+      }
+      // The close protocol: refused before Finished, the first accepted one launches SetupPath.
+      std::vector<std::wstring> launches;
+      const auto close = [&] {
+        if (!run.State.Finished || run.State.Launched.exchange(true)) return;
+        const std::wstring path = run.SetupPath.Get();
+        const bool complete = std::find(actions.complete.begin(), actions.complete.end(), path) != actions.complete.end();
+        launches.push_back(complete ? path : L"<no file>");
+      };
+      actions.onStep = [&](const std::string& step) {
+        if (step == at) close();  // the one from outside
+        if (step == "close") close();  // the monitor's own
+      };
+      RunPasses(run, actions);
+      ASSERT_EQ(launches.size(), 1u);
+      EXPECT_NE(launches[0], L"<no file>");
+    }
+  }
 }
 
 class FakeView : public StatusView {

@@ -10,4 +10,8 @@ namespace isetup {
 // does not exist is created first.
 std::wstring GetTempFolder();
 
+// Removes what killed runs of ours left in `folder` (see IsFreshFileOfOurs) once it is hours old, so
+// that such files never pile up while a run going on beside this one keeps its own.
+void RemoveLeftoversOfKilledRuns(const std::wstring& folder) noexcept;
+
 }  // namespace isetup

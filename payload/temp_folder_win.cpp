@@ -1,10 +1,12 @@
-// The user's temp folder from the system, in its long form when that can be made.
+// The user's temp folder from the system, in its long form when that can be made, and the removal of
+// what killed runs left in it.
 #include "payload/temp_folder.h"
 
 #include <windows.h>
 
 #include <vector>
 
+#include "base/held_file_win.h"
 #include "payload/temp_paths.h"
 
 namespace isetup {
@@ -53,6 +55,12 @@ std::wstring GetTempFolder() {
     }
   }
   return ChooseTempFolder(longForm, systemForm, shortForm);
+}
+
+void RemoveLeftoversOfKilledRuns(const std::wstring& folder) noexcept {
+  // A run ends within about 65 s; a fresh file of ours that is hours old belongs to none still going.
+  constexpr std::uint64_t kLeftoverAgeMs = 2 * 60 * 60 * 1000;
+  RemoveLeftoverFiles(folder, std::wstring(kFreshFilesPattern), IsFreshFileOfOurs, kLeftoverAgeMs);
 }
 
 }  // namespace isetup

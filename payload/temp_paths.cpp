@@ -25,6 +25,24 @@ std::wstring EndingWithASeparator(std::wstring_view path) {
 
 }  // namespace
 
+bool IsFreshFileOfOurs(std::wstring_view leaf) {
+  // NAME + ".~" + 16 lower-case hexadecimal digits + ".tmp"
+  constexpr std::size_t kSuffix = 2 + 16 + 4;
+  if (leaf.size() <= kSuffix || leaf.substr(leaf.size() - 4) != L".tmp") return false;
+  const std::wstring_view suffix = leaf.substr(leaf.size() - kSuffix, kSuffix - 4);
+  if (suffix.substr(0, 2) != L".~" ||
+      suffix.substr(2).find_first_not_of(L"0123456789abcdef") != std::wstring_view::npos) {
+    return false;
+  }
+  // The installer under its name and the second names of the fall-backs, and the reply file.
+  const std::wstring_view name = leaf.substr(0, leaf.size() - kSuffix);
+  std::wstring setup(kSetupFileName);
+  for (int seconds = 0; seconds <= 2; ++seconds, InsertBeforeDot(setup, L"2")) {
+    if (name == setup) return true;
+  }
+  return name == kVersionInfoFileName;
+}
+
 bool LeavesRoomForTheFileNames(std::wstring_view folder) {
   return folder.size() + kLongestTempFileName <= kLongestPlainPath;
 }

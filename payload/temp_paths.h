@@ -25,6 +25,13 @@ std::wstring WriteOrUseSecondName(const std::wstring& path, Write&& write) {
   return write(second) ? second : path;
 }
 
+// Whether `leaf` is the name of a fresh file that a run of ours writes first and then moves over one of
+// its names in the temp folder (see FreshSiblingName): left behind only by a run that was killed.
+bool IsFreshFileOfOurs(std::wstring_view leaf);
+
+// The search pattern that finds every such name (and others, which IsFreshFileOfOurs then tells apart).
+inline constexpr std::wstring_view kFreshFilesPattern = L"Talvimoraster*.~*.tmp";
+
 // The longest name the program gives a file in the temp folder ("TalvimorasterSetup22.exe").
 inline constexpr std::size_t kLongestTempFileName = 24;
 // The longest path that the shell and installers unaware of longer paths accept (MAX_PATH less its zero).

@@ -48,5 +48,26 @@ TEST(ChooseTempFolder, TakesTheShortFormOnlyWhenTheLongOneLeavesNoRoom) {
   EXPECT_EQ(ChooseTempFolder(tooLong, tooLong, tooLong), tooLong + L"\\");
 }
 
+TEST(IsFreshFileOfOurs, OnlyOurNamesWithTheFreshSuffix) {
+  struct Case {
+    const wchar_t* leaf;
+    bool ours;
+  };
+  for (const Case& c : {Case{L"TalvimorasterSetup.exe.~0123456789abcdef.tmp", true},
+                        Case{L"TalvimorasterSetup2.exe.~0000000000000000.tmp", true},
+                        Case{L"TalvimorasterSetup22.exe.~ffffffffffffffff.tmp", true},
+                        Case{L"TalvimorasterLastVer.txt.~0123456789abcdef.tmp", true},
+                        Case{L"TalvimorasterSetup222.exe.~0123456789abcdef.tmp", false},  // no run writes it
+                        Case{L"TalvimorasterSetup.exe.~0123456789ABCDEF.tmp", false},     // not our digits
+                        Case{L"TalvimorasterSetup.exe.~0123456789abcde.tmp", false},      // one digit short
+                        Case{L"TalvimorasterSetup.exe.~0123456789abcdef0.tmp", false},
+                        Case{L"TalvimorasterSetup.exe.~0123456789abcdef.tmpx", false},
+                        Case{L"TalvimorasterSetup.exe", false},
+                        Case{L"TalvimorasterSetupX.exe.~0123456789abcdef.tmp", false},  // someone else's
+                        Case{L".~0123456789abcdef.tmp", false}}) {
+    EXPECT_EQ(IsFreshFileOfOurs(c.leaf), c.ours) << std::wstring(c.leaf).c_str();
+  }
+}
+
 }  // namespace
 }  // namespace isetup

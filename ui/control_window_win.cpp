@@ -22,7 +22,7 @@ COLORREF ToColorRef(const Colour& colour) {
   return GetSysColor(COLOR_WINDOWTEXT);
 }
 
-GdiObject<HFONT> CreateDeclaredFont(const FontSpec& declared) {
+GdiObject<HFONT> CreateDeclaredFont(const DeclaredFont& declared) {
   const std::wstring face(declared.face);
   return GdiObject<HFONT>(CreateFontW(declared.height, 0, 0, 0, declared.bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
                                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,

@@ -13,7 +13,7 @@ namespace isetup::ui {
 
 COLORREF ToColorRef(const Colour& colour);
 // The font as declared (face, height value, weight); an empty owner when the system refuses it.
-GdiObject<HFONT> CreateDeclaredFont(const FontSpec& declared);
+GdiObject<HFONT> CreateDeclaredFont(const DeclaredFont& declared);
 RECT ToRect(const Box& box);
 
 // A child window drawn entirely by its owner object. The object binds itself to its window on

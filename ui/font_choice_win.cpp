@@ -48,13 +48,13 @@ GdiObject<HFONT> CreateSubstitutedFont(const FontRequest& request) {
   return GdiObject<HFONT>(CreateFontIndirectW(&font));
 }
 
-FontSpec ScaleDeclaredFont(const FontSpec& declared, int dpi) {
-  FontSpec scaled = declared;
+DeclaredFont ScaleDeclaredFont(const DeclaredFont& declared, int dpi) {
+  DeclaredFont scaled = declared;
   scaled.height = ScaleForDpi(declared.height, dpi);
   return scaled;
 }
 
-GdiObject<HFONT> CreatePlainFont(const FontSpec& font) {
+GdiObject<HFONT> CreatePlainFont(const DeclaredFont& font) {
   return CreateSubstitutedFont({.face = font.face, .height = font.height, .bold = font.bold});
 }
 

@@ -33,8 +33,8 @@ struct FontRequest {
 GdiObject<HFONT> CreateSubstitutedFont(const FontRequest& request);
 
 // A control's declared DefaultFont (the plain look's) with its height value scaled from 96 dpi to dpi.
-FontSpec ScaleDeclaredFont(const FontSpec& declared, int dpi);
-// The font a FontSpec declares, its face substituted when missing.
-GdiObject<HFONT> CreatePlainFont(const FontSpec& font);
+DeclaredFont ScaleDeclaredFont(const DeclaredFont& declared, int dpi);
+// The font that `font` declares, its face substituted when missing.
+GdiObject<HFONT> CreatePlainFont(const DeclaredFont& font);
 
 }  // namespace isetup::ui

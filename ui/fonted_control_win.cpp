@@ -6,15 +6,15 @@
 
 namespace isetup::ui {
 
-void FontedControl::DeclareFont(const FontSpec& declared) {
-  declaredFont_ = fontSpec_ = declared;
-  font_ = CreatePlainFont(fontSpec_);
+void FontedControl::DeclareFont(const DeclaredFont& declared) {
+  declaredFont_ = fontAtDpi_ = declared;
+  font_ = CreatePlainFont(fontAtDpi_);
 }
 
 void FontedControl::SetDpi(int dpi) {
   assert(OnOwnThread());
-  fontSpec_ = ScaleDeclaredFont(declaredFont_, dpi);
-  font_ = CreatePlainFont(fontSpec_);
+  fontAtDpi_ = ScaleDeclaredFont(declaredFont_, dpi);
+  font_ = CreatePlainFont(fontAtDpi_);
   RedrawNow();
 }
 

@@ -9,7 +9,7 @@ namespace {
 
 constexpr Colour kWindowText = Colour::System(SystemColour::WindowText);
 
-constexpr FormSpec kForm{
+constexpr DeclaredForm kForm{
     .name = "InternetSetupForm",
     .font = {.face = L"Tahoma", .height = -11, .bold = false, .colour = kWindowText},
     .colour = Colour::System(SystemColour::ButtonFace),
@@ -18,7 +18,7 @@ constexpr FormSpec kForm{
 
 // Declaration order of the window description; the visual ones are also in tab order.
 constexpr std::array kComponents{
-    ComponentSpec{
+    DeclaredComponent{
         .name = "CancelButton",
         .className = L"TSkinButton",
         .role = ComponentRole::CancelButton,
@@ -35,7 +35,7 @@ constexpr std::array kComponents{
         .useSkinFontColor = true,
         .useSkinSize = true,
     },
-    ComponentSpec{
+    DeclaredComponent{
         .name = "SkinGauge1",
         .className = L"TSkinGauge",
         .role = ComponentRole::ProgressGauge,
@@ -57,7 +57,7 @@ constexpr std::array kComponents{
                   .progressAnimationPause = 3000,
                   .vertical = false},
     },
-    ComponentSpec{
+    DeclaredComponent{
         .name = "SkinLabel1",
         .className = L"TSkinLabel",
         .role = ComponentRole::StatusLine,
@@ -77,7 +77,7 @@ constexpr std::array kComponents{
         .border = LabelBorder::Frame,
         .ellipsis = false,
     },
-    ComponentSpec{
+    DeclaredComponent{
         .name = "SkinForm1",
         .className = L"TSkinForm",
         .role = ComponentRole::FrameSkin,
@@ -96,18 +96,18 @@ constexpr std::array kComponents{
                                              .bold = true,
                                              .colour = Colour::System(SystemColour::ButtonShadow)}},
     },
-    ComponentSpec{
+    DeclaredComponent{
         .name = "SkinData1",
         .className = L"TSkinData",
         .role = ComponentRole::SkinHolder,
     },
-    ComponentSpec{
+    DeclaredComponent{
         .name = "CompressedStoredSkin1",
         .className = L"TCompressedStoredSkin",
         .role = ComponentRole::StoredSkin,
         .compressedFileName = L"tlvm.skn",
     },
-    ComponentSpec{
+    DeclaredComponent{
         .name = "Timer1",
         .className = L"TTimer",
         .role = ComponentRole::CloseTimer,
@@ -116,18 +116,18 @@ constexpr std::array kComponents{
     },
 };
 
-constexpr AlignItem ItemOf(const ComponentSpec& declared) { return {declared.align, declared.design, declared.margins}; }
+constexpr AlignItem ItemOf(const DeclaredComponent& declared) { return {declared.align, declared.design, declared.margins}; }
 
 }  // namespace
 
-const FormSpec& SetupForm() { return kForm; }
+const DeclaredForm& SetupForm() { return kForm; }
 
-std::span<const ComponentSpec> SetupFormComponents() { return kComponents; }
+std::span<const DeclaredComponent> SetupFormComponents() { return kComponents; }
 
-const ComponentSpec& SetupFormComponent(ComponentRole role) {
+const DeclaredComponent& SetupFormComponent(ComponentRole role) {
   // Every role is declared exactly once (checked by the tests), so the search always succeeds.
   return *std::find_if(kComponents.begin(), kComponents.end(),
-                       [role](const ComponentSpec& declared) { return declared.role == role; });
+                       [role](const DeclaredComponent& declared) { return declared.role == role; });
 }
 
 std::vector<Box> LayOutAligned(std::span<const AlignItem> items, const Box& client) {
@@ -177,7 +177,7 @@ std::vector<Box> LayOutAligned(std::span<const AlignItem> items, const Box& clie
 }
 
 SetupFormBoxes LayOutSetupForm(Size client, int gaugeHeight) {
-  const ComponentSpec* visual[] = {&SetupFormComponent(ComponentRole::CancelButton),
+  const DeclaredComponent* visual[] = {&SetupFormComponent(ComponentRole::CancelButton),
                                    &SetupFormComponent(ComponentRole::ProgressGauge),
                                    &SetupFormComponent(ComponentRole::StatusLine)};
   std::array<AlignItem, 3> items{};

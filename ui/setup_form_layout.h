@@ -28,7 +28,7 @@ struct Colour {
 
 // height is the font's height value as declared: positive for the cell height, negative for the
 // character height (as CreateFontW takes it). Its parity decides the one-pixel text lift.
-struct FontSpec {
+struct DeclaredFont {
   std::wstring_view face{};
   int height = 0;
   bool bold = false;
@@ -64,12 +64,12 @@ struct FrameSkinOptions {
   bool clientInactiveBlur = false;
   bool alphaBlend = false;
   bool magnetic = false;
-  FontSpec defCaptionFont{};          // caption of the unskinned frame, active
-  FontSpec defInactiveCaptionFont{};  // and inactive
+  DeclaredFont defCaptionFont{};          // caption of the unskinned frame, active
+  DeclaredFont defInactiveCaptionFont{};  // and inactive
 };
 
 // One component of the window. Fields that do not apply to a component keep their defaults.
-struct ComponentSpec {
+struct DeclaredComponent {
   std::string_view name{};
   std::wstring_view className{};
   ComponentRole role = ComponentRole::CloseTimer;
@@ -79,7 +79,7 @@ struct ComponentSpec {
   Margins margins{};
   int tabOrder = -1;  // -1: not in the tab order
   std::wstring_view caption{};
-  FontSpec defaultFont{};  // used when the skin has no entry for the control
+  DeclaredFont defaultFont{};  // used when the skin has no entry for the control
   std::wstring_view skinDataName{};
   bool canFocus = false;
   bool useSkinFont = false;
@@ -97,17 +97,17 @@ struct ComponentSpec {
 };
 
 // The window's own declared look (its class, size and caption belong to the form itself).
-struct FormSpec {
+struct DeclaredForm {
   std::string_view name{};
-  FontSpec font{};  // inherited by components that set none
+  DeclaredFont font{};  // inherited by components that set none
   Colour colour{};  // painted over by the skin's client background
   int pixelsPerInch = 96;
 };
 
-const FormSpec& SetupForm();
+const DeclaredForm& SetupForm();
 // The components in declaration order, which is also the tab order of the visual ones.
-std::span<const ComponentSpec> SetupFormComponents();
-const ComponentSpec& SetupFormComponent(ComponentRole role);
+std::span<const DeclaredComponent> SetupFormComponents();
+const DeclaredComponent& SetupFormComponent(ComponentRole role);
 
 // Align-with-margins: each aligned item takes the part of the client box that the items aligned
 // before it leave free, shrunk by its margins. Top items stack downwards in order of their design top,

@@ -9,7 +9,7 @@
 
 namespace isetup::ui {
 
-bool SkinButton::Create(HWND parent, const Box& box, const ComponentSpec& declared, std::function<void()> onClick) {
+bool SkinButton::Create(HWND parent, const Box& box, const DeclaredComponent& declared, std::function<void()> onClick) {
   caption_ = std::wstring(declared.caption);
   onClick_ = std::move(onClick);
   DeclareFont(declared.defaultFont);

@@ -57,14 +57,14 @@ class FontedControl : public ControlWindow {
 
  protected:
   // The declared font at 96 dpi, taken before the window is created.
-  void DeclareFont(const FontSpec& declared);
-  const FontSpec& FontAtDpi() const { return fontSpec_; }
+  void DeclareFont(const DeclaredFont& declared);
+  const DeclaredFont& FontAtDpi() const { return fontAtDpi_; }
   HFONT Font() const { return font_.get(); }
   void OnDestroy() override { font_.reset(); }
 
  private:
-  FontSpec declaredFont_;  // at 96 dpi
-  FontSpec fontSpec_;      // at the DPI set
+  DeclaredFont declaredFont_;  // at 96 dpi
+  DeclaredFont fontAtDpi_;      // at the DPI set
   GdiObject<HFONT> font_;
 };
 
@@ -75,7 +75,7 @@ class SkinLabel final : public FontedControl {
   ~SkinLabel() override = default;
 
   // Takes caption, alignment, border and DefaultFont from declared.
-  [[nodiscard]] bool Create(HWND parent, const Box& box, const ComponentSpec& declared);
+  [[nodiscard]] bool Create(HWND parent, const Box& box, const DeclaredComponent& declared);
   // Redraws at once when the text changes.
   void SetCaption(const std::wstring& caption);
   const std::wstring& Caption() const { return caption_; }
@@ -99,7 +99,7 @@ class SkinGauge final : public FontedControl {
   ~SkinGauge() override = default;
 
   // Takes the gauge settings and DefaultFont from declared.
-  [[nodiscard]] bool Create(HWND parent, const Box& box, const ComponentSpec& declared);
+  [[nodiscard]] bool Create(HWND parent, const Box& box, const DeclaredComponent& declared);
   // Clamped; marks for redraw (at the next paint) only when the stored value changed.
   void SetValue(int value);
   int Value() const { return model_.Value(); }
@@ -140,7 +140,7 @@ class SkinButton final : public FontedControl {
   ~SkinButton() override = default;
 
   // Takes caption and DefaultFont from declared.
-  [[nodiscard]] bool Create(HWND parent, const Box& box, const ComponentSpec& declared, std::function<void()> onClick);
+  [[nodiscard]] bool Create(HWND parent, const Box& box, const DeclaredComponent& declared, std::function<void()> onClick);
   const std::wstring& Caption() const { return caption_; }
   ButtonState State() const { return state_; }
   void SetSkinEntry(const ButtonSkinEntry* entry);

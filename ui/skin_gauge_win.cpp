@@ -7,7 +7,7 @@
 
 namespace isetup::ui {
 
-bool SkinGauge::Create(HWND parent, const Box& box, const ComponentSpec& declared) {
+bool SkinGauge::Create(HWND parent, const Box& box, const DeclaredComponent& declared) {
   model_ = GaugeModel(declared.gauge);
   DeclareFont(declared.defaultFont);
   shownText_ = model_.Text();

@@ -7,7 +7,7 @@
 
 namespace isetup::ui {
 
-bool SkinLabel::Create(HWND parent, const Box& box, const ComponentSpec& declared) {
+bool SkinLabel::Create(HWND parent, const Box& box, const DeclaredComponent& declared) {
   caption_ = std::wstring(declared.caption);
   alignment_ = declared.alignment;
   border_ = declared.border;

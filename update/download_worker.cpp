@@ -25,13 +25,14 @@ class Worker {
   }
 
   // Fetches, reads, compares, downloads and verifies; true when a verified newer installer stands at
-  // SetupPath.
+  // SetupPath, held for the launch.
   bool TryUpdate(const WorkerSettings& settings, const std::wstring& query) {
-    if (!services_.DownloadUrlToFile(settings.versionEndpoint + query, run_.VersionInfoPath)) {
+    if (!Fetch(settings.versionEndpoint + query, run_.VersionInfoPath)) {
       SetStatus(std::wstring(StatusUndetermined));
       return false;
     }
-    const VersionReply reply = services_.ReadVersionReply(run_.VersionInfoPath);
+    VersionReply reply;
+    Act([&] { reply = services_.ReadVersionReply(run_.VersionInfoPath); });
     if (!reply.Usable || (settings.updateKey && !IsSignedForThisRun(reply, *settings.updateKey, query))) {
       SetStatus(std::wstring(StatusUndetermined));
       return false;
@@ -42,21 +43,21 @@ class Worker {
     }
     SetStatus(std::wstring(StatusDownloading) + L" " + reply.VersionText);
     const std::wstring setupPath = run_.SetupPath.Get();
-    if (!services_.DownloadUrlToFile(L"http://" + reply.Url + query, setupPath)) {
+    if (!Fetch(L"http://" + reply.Url + query, setupPath)) {
       SetStatus(std::wstring(StatusDownloadFailed));
       return false;
     }
     services_.Sleep(kWorkerPauseMs);
-    if (services_.QueryFileSize(setupPath) != reply.Size ||
-        services_.ComputeDownloadChecksum(setupPath) != reply.Checksum ||
-        (settings.updateKey && !HasTheSignedDigest(setupPath, reply)) ||
-        !services_.HoldVerifiedInstaller(setupPath, reply.Size, reply.Checksum,
-                                         settings.updateKey ? reply.Authentication.sha256 : std::nullopt)) {
-      SetStatus(std::wstring(StatusDownloadFailed));
-      return false;
-    }
-    SetStatus(std::wstring(StatusCompleted));
-    return true;
+    bool verified = false;
+    Act([&] {
+      verified = services_.QueryFileSize(setupPath) == reply.Size &&
+                 services_.ComputeDownloadChecksum(setupPath) == reply.Checksum &&
+                 (!settings.updateKey || HasTheSignedDigest(setupPath, reply)) &&
+                 services_.HoldVerifiedInstaller(setupPath, reply.Size, reply.Checksum,
+                                                 settings.updateKey ? reply.Authentication.sha256 : std::nullopt);
+    });
+    SetStatus(std::wstring(verified ? StatusCompleted : StatusDownloadFailed));
+    return verified;
   }
 
  private:
@@ -66,6 +67,14 @@ class Worker {
     if (signedPart.signedLines.empty() || !signedPart.sha256 || !signedPart.signature) return false;
     return services_.VerifyReplySignature(key, SignedReplyMessage(signedPart.signedLines, QueryRandomText(query)),
                                           *signedPart.signature);
+  }
+
+  // The transfer runs outside the gate; the move over `path` only while the worker may still act.
+  bool Fetch(const std::wstring& url, const std::wstring& path) {
+    if (!services_.DownloadUrlToFile(url, path)) return false;
+    bool placed = false;
+    Act([&] { placed = services_.PlaceDownload(path); });
+    return placed;
   }
 
   bool HasTheSignedDigest(const std::wstring& setupPath, const VersionReply& reply) {

@@ -20,7 +20,12 @@ namespace isetup {
 class WorkerServices {
  public:
   virtual ~WorkerServices() = default;
+  // Fetches `url` into a fresh file of ours beside `path`; nothing at `path` changes. False when the
+  // transfer failed or its result is not a plain file of a size the worker can take.
   virtual bool DownloadUrlToFile(const std::wstring& url, const std::wstring& path) = 0;
+  // Moves the file just fetched over `path` by its handle, keeping its name until the next download, a
+  // hold or a write; false when it cannot (the fetched file is removed, `path` stays as it was).
+  virtual bool PlaceDownload(const std::wstring& path) = 0;
   virtual VersionReply ReadVersionReply(const std::wstring& path) = 0;      // may throw IoError
   virtual std::int32_t QueryFileSize(const std::wstring& path) = 0;         // may throw IoError
   virtual std::int32_t ComputeDownloadChecksum(const std::wstring& path) = 0;  // may throw IoError
@@ -51,8 +56,9 @@ struct WorkerSettings {
 
 inline constexpr int kWorkerPauseMs = 1000;
 
-// The worker's body. Every visible action goes through `gate`; once the monitor has stopped the worker,
-// the body returns at its next action without doing it.
+// The worker's body. Every step that touches a file, the hold or the run state goes through `gate`;
+// once the monitor has stopped the worker, the body returns at its next step without doing it. Only
+// the transfers and the pauses run outside it, so that a stop never waits for them.
 void RunDownloadWorker(SetupRun& run, WorkerGate& gate, WorkerServices& services,
                        const WorkerSettings& settings);
 

@@ -45,10 +45,15 @@ class FakeServices : public WorkerServices {
   explicit FakeServices(SetupRun& run) : run_(run) {}
 
   bool DownloadUrlToFile(const std::wstring& url, const std::wstring& path) override {
-    Note("download " + Narrow(path == kSetupPath ? L"setup" : path == kInfoPath ? L"info" : path));
+    Note("download " + Name(path));
     urls.push_back(url);
     if (onDownload) onDownload(path);
+    if (onOutsideTheGate) onOutsideTheGate();
     return path == kInfoPath ? versionRequestOk : installerRequestOk;
+  }
+  bool PlaceDownload(const std::wstring& path) override {
+    Note("place " + Name(path));
+    return std::find(unplaceable.begin(), unplaceable.end(), path) == unplaceable.end();
   }
   VersionReply ReadVersionReply(const std::wstring& path) override {
     EXPECT_EQ(path, kInfoPath);
@@ -100,6 +105,7 @@ class FakeServices : public WorkerServices {
   void Sleep(int milliseconds) override {
     EXPECT_EQ(milliseconds, 1000);
     Note("sleep");
+    if (onOutsideTheGate) onOutsideTheGate();
   }
   std::uint32_t QuerySeed() override { return kSeed; }
 
@@ -110,6 +116,9 @@ class FakeServices : public WorkerServices {
     if (statuses.empty() || statuses.back() != status) statuses.push_back(status);
   }
   static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+  static std::string Name(const std::wstring& path) {
+    return Narrow(path == kSetupPath ? L"setup" : path == kInfoPath ? L"info" : path);
+  }
 
   bool versionRequestOk = true;
   bool installerRequestOk = true;
@@ -121,7 +130,9 @@ class FakeServices : public WorkerServices {
   std::optional<Sha256Digest> sha256 = kDigest;
   std::string signedRnd = RunRnd();
   std::vector<std::wstring> unwritable;  // names whose write fails (held by a running installer)
+  std::vector<std::wstring> unplaceable;  // names a fetched file cannot be moved over
   std::function<void(const std::wstring&)> onDownload;
+  std::function<void()> onOutsideTheGate;  // at the end of each transfer and pause
   std::vector<std::string> events;
   std::vector<std::wstring> statuses;
   std::vector<std::wstring> urls;
@@ -208,52 +219,58 @@ INSTANTIATE_TEST_SUITE_P(
     Roads, DownloadWorkerRoads,
     ::testing::Values(
         Road{"Verified", [](FakeServices&) {},
-             Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum", "hold"},
+             Events({"sleep", "download info", "place info", "read reply", "download setup", "place setup", "sleep", "size", "checksum", "hold"},
                     true),
              {kDownloading253, std::wstring(StatusCompleted)}},
         Road{"VersionRequestFails", [](FakeServices& s) { s.versionRequestOk = false; },
              Events({"sleep", "download info"}), {std::wstring(StatusUndetermined)}},
         Road{"ReplyUnusable", [](FakeServices& s) { s.reply.Usable = false; },
-             Events({"sleep", "download info", "read reply"}), {std::wstring(StatusUndetermined)}},
+             Events({"sleep", "download info", "place info", "read reply"}), {std::wstring(StatusUndetermined)}},
         Road{"SameVersion", [](FakeServices& s) { s.reply = Reply(L"2.52.0.0"); },
-             Events({"sleep", "download info", "read reply"}), {std::wstring(StatusLatestInUse)}},
+             Events({"sleep", "download info", "place info", "read reply"}), {std::wstring(StatusLatestInUse)}},
         Road{"OlderVersion", [](FakeServices& s) { s.reply = Reply(L"2.51.255.255"); },
-             Events({"sleep", "download info", "read reply"}), {std::wstring(StatusLatestInUse)}},
+             Events({"sleep", "download info", "place info", "read reply"}), {std::wstring(StatusLatestInUse)}},
         Road{"HugeVersionIsNewerUnsigned", [](FakeServices& s) { s.reply = Reply(L"200.0.0.0"); },
-             Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum", "hold"},
+             Events({"sleep", "download info", "place info", "read reply", "download setup", "place setup", "sleep", "size", "checksum", "hold"},
                     true),
              {std::wstring(StatusDownloading) + L" 200.0.0.0", std::wstring(StatusCompleted)}},
         Road{"InstallerRequestFails", [](FakeServices& s) { s.installerRequestOk = false; },
-             Events({"sleep", "download info", "read reply", "download setup"}),
+             Events({"sleep", "download info", "place info", "read reply", "download setup"}),
+             {kDownloading253, std::wstring(StatusDownloadFailed)}},
+        // The previous reply stays; the fetched one is never read.
+        Road{"ReplyCannotBeMovedInPlace", [](FakeServices& s) { s.unplaceable = {kInfoPath}; },
+             Events({"sleep", "download info", "place info"}), {std::wstring(StatusUndetermined)}},
+        Road{"InstallerCannotBeMovedInPlace", [](FakeServices& s) { s.unplaceable = {kSetupPath}; },
+             Events({"sleep", "download info", "place info", "read reply", "download setup", "place setup"}),
              {kDownloading253, std::wstring(StatusDownloadFailed)}},
         Road{"WrongSizeSkipsTheChecksum", [](FakeServices& s) { s.size = kSize - 1; },
-             Events({"sleep", "download info", "read reply", "download setup", "sleep", "size"}),
+             Events({"sleep", "download info", "place info", "read reply", "download setup", "place setup", "sleep", "size"}),
              {kDownloading253, std::wstring(StatusDownloadFailed)}},
         Road{"WrongChecksum", [](FakeServices& s) { s.checksum = kChecksum + 1; },
-             Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum"}),
+             Events({"sleep", "download info", "place info", "read reply", "download setup", "place setup", "sleep", "size", "checksum"}),
              {kDownloading253, std::wstring(StatusDownloadFailed)}},
         // Changed between the checks and the hold: the embedded installer replaces it.
         Road{"ChangedBeforeItCouldBeHeld", [](FakeServices& s) { s.holdOk = false; },
-             Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum", "hold"}),
+             Events({"sleep", "download info", "place info", "read reply", "download setup", "place setup", "sleep", "size", "checksum", "hold"}),
              {kDownloading253, std::wstring(StatusDownloadFailed)}},
         Road{"SignedIsVerified", [](FakeServices&) {},
-             Events({"sleep", "download info", "read reply", "verify", "download setup", "sleep", "size", "checksum",
+             Events({"sleep", "download info", "place info", "read reply", "verify", "download setup", "place setup", "sleep", "size", "checksum",
                      "sha256", "hold signed"}, true),
              {kDownloading253, std::wstring(StatusCompleted)}, true},
         Road{"SignedSameVersion", [](FakeServices& s) { s.reply = SignedReply(L"2.52.0.0"); },
-             Events({"sleep", "download info", "read reply", "verify"}), {std::wstring(StatusLatestInUse)}, true},
+             Events({"sleep", "download info", "place info", "read reply", "verify"}), {std::wstring(StatusLatestInUse)}, true},
         Road{"SignatureByAnotherKeyOrBroken", [](FakeServices& s) { s.reply.Authentication.signature->at(0) ^= 1; },
-             Events({"sleep", "download info", "read reply", "verify"}), {std::wstring(StatusUndetermined)}, true},
+             Events({"sleep", "download info", "place info", "read reply", "verify"}), {std::wstring(StatusUndetermined)}, true},
         Road{"SignedForAnotherRnd", [](FakeServices& s) { s.signedRnd = "1" + RunRnd(); },
-             Events({"sleep", "download info", "read reply", "verify"}), {std::wstring(StatusUndetermined)}, true},
+             Events({"sleep", "download info", "place info", "read reply", "verify"}), {std::wstring(StatusUndetermined)}, true},
         Road{"UnsignedReply", [](FakeServices& s) { s.reply = Reply(L"2.53.0.0"); },
-             Events({"sleep", "download info", "read reply"}), {std::wstring(StatusUndetermined)}, true},
+             Events({"sleep", "download info", "place info", "read reply"}), {std::wstring(StatusUndetermined)}, true},
         Road{"SameSizeAndChecksumOtherDigest", [](FakeServices& s) { s.sha256->at(31) ^= 1; },
-             Events({"sleep", "download info", "read reply", "verify", "download setup", "sleep", "size", "checksum",
+             Events({"sleep", "download info", "place info", "read reply", "verify", "download setup", "place setup", "sleep", "size", "checksum",
                      "sha256"}),
              {kDownloading253, std::wstring(StatusDownloadFailed)}, true},
         Road{"DownloadCannotBeHashed", [](FakeServices& s) { s.sha256.reset(); },
-             Events({"sleep", "download info", "read reply", "verify", "download setup", "sleep", "size", "checksum",
+             Events({"sleep", "download info", "place info", "read reply", "verify", "download setup", "place setup", "sleep", "size", "checksum",
                      "sha256"}),
              {kDownloading253, std::wstring(StatusDownloadFailed)}, true}),
     [](const ::testing::TestParamInfo<Road>& info) { return std::string(info.param.name); });
@@ -273,7 +290,7 @@ TEST(DownloadWorker, CancelAfterTheTransferEndedKeepsTheVerifiedDownload) {
   WorkerGate gate;
   RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000, std::nullopt});
   EXPECT_EQ(services.events,
-            Events({"sleep", "download info", "read reply", "download setup", "sleep", "size", "checksum", "hold"},
+            Events({"sleep", "download info", "place info", "read reply", "download setup", "place setup", "sleep", "size", "checksum", "hold"},
                    true));
   EXPECT_EQ(run.StatusText.Get(), StatusCompleted);
   EXPECT_EQ(run.SetupPath.Get(), kSetupPath);
@@ -319,7 +336,7 @@ TEST(DownloadWorker, UnreadableReplyEndsTheThreadWithoutFinishingTheRun) {
   WorkerGate gate;
   EXPECT_THROW(RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000, std::nullopt}), IoError);
   EXPECT_FALSE(run.State.Finished);
-  EXPECT_EQ(services.events, (std::vector<std::string>{"sleep", "download info", "read reply"}));
+  EXPECT_EQ(services.events, (std::vector<std::string>{"sleep", "download info", "place info", "read reply"}));
 }
 
 TEST(DownloadWorker, StoppedDuringTheDownloadDoesNothingVisibleAfterwards) {
@@ -334,9 +351,46 @@ TEST(DownloadWorker, StoppedDuringTheDownloadDoesNothingVisibleAfterwards) {
     if (path == kSetupPath) gate.Revoke();
   };
   RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000, std::nullopt});
-  EXPECT_EQ(services.events, (std::vector<std::string>{"sleep", "download info", "read reply", "download setup"}));
+  EXPECT_EQ(services.events, (std::vector<std::string>{"sleep", "download info", "place info", "read reply", "download setup"}));
   EXPECT_EQ(run.StatusText.Get(), kDownloading253);  // not replaced by the failure text
   EXPECT_FALSE(run.State.Finished);
+}
+
+// The monitor's stop can land whenever the worker is outside its gate (in a transfer or a pause). From
+// then on nothing of the worker's touches a file, the hold or the run state: a transfer that still
+// completes is neither moved in place nor verified nor held over the monitor's own installer.
+TEST(DownloadWorker, AStopAtAnyTransferOrPauseLeavesNothingVisibleAfterIt) {
+  // The verified road passes five such points: pause, reply transfer, installer transfer, two pauses.
+  for (const bool keyed : {false, true}) {
+    for (int stopAt = 1; stopAt <= 5; ++stopAt) {
+      SCOPED_TRACE(testing::Message() << "stop at point " << stopAt << (keyed ? ", signed" : ""));
+      SetupRun run;
+      run.SetupPath.Set(kSetupPath);
+      run.VersionInfoPath = kInfoPath;
+      run.StatusText.Set(L"before");
+      FakeServices services(run);
+      services.reply = keyed ? SignedReply(L"2.53.0.0") : Reply(L"2.53.0.0");
+      WorkerGate gate;
+      int points = 0;
+      std::size_t eventsAtStop = 0;
+      std::wstring statusAtStop;
+      services.onOutsideTheGate = [&] {
+        if (++points != stopAt) return;
+        gate.Revoke();
+        eventsAtStop = services.events.size();
+        statusAtStop = run.StatusText.Get();
+      };
+      RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000, keyed ? std::optional(kKey) : std::nullopt});
+      ASSERT_TRUE(gate.Revoked());
+      // Only a transfer into a fresh file of its own may still start; nothing is placed, read or held.
+      for (std::size_t i = eventsAtStop; i < services.events.size(); ++i) {
+        EXPECT_EQ(services.events[i].rfind("download ", 0), 0u) << services.events[i];
+      }
+      EXPECT_EQ(run.StatusText.Get(), statusAtStop);
+      EXPECT_FALSE(run.State.Finished);
+      EXPECT_EQ(run.SetupPath.Get(), kSetupPath);
+    }
+  }
 }
 
 // The worker on a thread of its own, as the program runs it: the close goes through the synchronous call

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/held_file_win.h"
+
 namespace isetup {
 
 class WorkerGate;
@@ -16,11 +18,12 @@ struct TransferControl {
   const WorkerGate* gate = nullptr;                     // revoked: likewise
 };
 
-// True only when the transfer completed with S_OK into a plain file at `path`; false for every other
-// result or error. Before the transfer, whatever stood at `path` (a link planted there included) is
-// replaced by a fresh empty file, whose name nobody can take over until the data has arrived; when that
-// cannot be done the transfer is not started and the result is false. Whatever a failed transfer left
-// at `path` stays there.
-bool DownloadUrlToFile(const std::wstring& url, const std::wstring& path, const TransferControl& control);
+// Fetches `url` into a fresh, unpredictable name beside `path` (never one that exists, never a fixed
+// one; nothing at `path` changes) and takes the result over by handle. Valid only when the transfer
+// completed with S_OK into a plain file of at most `largest` bytes; otherwise whatever the transfer
+// left there is removed. The caller moves it over `path` (FreshFile::MoveOver), so the platform's way
+// of writing its target (order, sharing) never meets a name that anyone else knows in advance.
+FreshFile DownloadUrlBeside(const std::wstring& url, const std::wstring& path, std::uint64_t largest,
+                            const TransferControl& control);
 
 }  // namespace isetup

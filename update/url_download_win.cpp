@@ -4,10 +4,10 @@
 #include <windows.h>
 #include <urlmon.h>
 
-#include <memory>
-
 #include "app/run_state.h"
+#include "base/file_names.h"
 #include "base/held_file_win.h"
+#include "base/name_facts_win.h"
 #include "update/download_progress.h"
 
 namespace isetup {
@@ -18,8 +18,7 @@ namespace {
 // authentication, header negotiation or service provider from it.
 class CalBackInet final : public IBindStatusCallback {
  public:
-  CalBackInet(const TransferControl& control, std::shared_ptr<FileHandle> nameKeeper)
-      : control_(control), nameKeeper_(std::move(nameKeeper)) {}
+  explicit CalBackInet(const TransferControl& control) : control_(control) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
@@ -47,8 +46,6 @@ class CalBackInet final : public IBindStatusCallback {
   HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG maximum, ULONG statusCode, LPCWSTR) override {
     if (const auto percent = ProgressPercent(progress, maximum, statusCode); percent && control_.percent)
       control_.percent->store(*percent);
-    // The data is in; the platform now copies it to the file by its name, and may want it unshared.
-    if (statusCode == BINDSTATUS_ENDDOWNLOADDATA) nameKeeper_->reset();
     const bool cancelled = (control_.cancelRequested && control_.cancelRequested->load()) ||
                            (control_.gate && control_.gate->Revoked());
     return cancelled ? E_ABORT : S_OK;
@@ -66,36 +63,41 @@ class CalBackInet final : public IBindStatusCallback {
 
   std::atomic<ULONG> count_{0};
   TransferControl control_;
-  std::shared_ptr<FileHandle> nameKeeper_;  // let go of here or by DownloadUrlToFile, whichever is first
 };
 
-// Puts a fresh empty file of ours at `path` in place of whatever stood there (a link planted there is
-// replaced, not followed), and keeps its name from being deleted or replaced while the transfer runs,
-// so no link can be planted there before the platform writes the file. Invalid when the name cannot be
-// taken; the download then fails like any other.
-FileHandle ClaimDownloadTarget(const std::wstring& path) {
-  FileReplacement empty(path);
-  if (empty.handle() == INVALID_HANDLE_VALUE) return {};
-  return KeepNameForAnotherWriter(empty.Commit([](std::span<const std::uint8_t> content) { return content.empty(); }));
+constexpr int kFreshNameAttempts = 8;
+
+// A fresh name beside `path` at which nothing stands, not even a link to nowhere (the name itself is
+// looked at, never followed); empty when none was found.
+std::wstring UnusedSiblingName(const std::wstring& path) {
+  for (int attempt = 0; attempt < kFreshNameAttempts; ++attempt) {
+    std::wstring fresh = FreshSiblingName(path, FreshNameNonce());
+    const FileHandle entry(
+        OpenNameItself(fresh, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+    if (!entry.valid() && GetLastError() == ERROR_FILE_NOT_FOUND) return fresh;
+  }
+  return {};
 }
 
 }  // namespace
 
-bool DownloadUrlToFile(const std::wstring& url, const std::wstring& path, const TransferControl& control) {
-  auto nameKeeper = std::make_shared<FileHandle>(ClaimDownloadTarget(path));
-  if (!nameKeeper->valid()) return false;
+FreshFile DownloadUrlBeside(const std::wstring& url, const std::wstring& path, std::uint64_t largest,
+                            const TransferControl& control) {
+  const std::wstring fresh = UnusedSiblingName(path);
+  if (fresh.empty()) return {};
   IBindStatusCallback* callback = nullptr;
-  (new CalBackInet(control, nameKeeper))->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback));
+  (new CalBackInet(control))->QueryInterface(IID_IBindStatusCallback, reinterpret_cast<void**>(&callback));
   HRESULT result = E_FAIL;
   try {
-    result = URLDownloadToFileW(nullptr, url.c_str(), path.c_str(), 0, callback);
+    result = URLDownloadToFileW(nullptr, url.c_str(), fresh.c_str(), 0, callback);
   } catch (...) {
     result = E_FAIL;
   }
   callback->Release();
-  nameKeeper->reset();  // also when the platform still holds the callback
-  // Whatever the platform wrote must have gone into a plain file at `path`, not through a link.
-  return result == S_OK && PlainFileStandsAt(path);
+  // Taken over also after a failure, so that what the transfer left there is removed.
+  FreshFile fetched = FreshFile::TakeOver(fresh, largest);
+  if (result != S_OK) return {};
+  return fetched;
 }
 
 }  // namespace isetup

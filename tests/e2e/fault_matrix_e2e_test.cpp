@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "app/status_texts.h"
 #include "endpoint/endpoint_server.h"
 #include "payload/affiliate_tags.h"
 #include "payload/checksum.h"
 #include "payload/forged_installer.h"
 #include "payload/temp_paths.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/shown_texts.h"
 #include "tests/e2e/wine_sandbox.h"
 #include "update/version_reply_format.h"
 
@@ -238,6 +238,13 @@ std::vector<Scenario> ReplyScenarios() {
     return [make](Stagecraft& s) { s.ReplyBody(make(s)); };
   };
   const Shown downloaded = StatusCompleted;
+  // The good reply followed by lines of 1 KiB up to `size` bytes.
+  const auto linesUpTo = [](const Stagecraft& s, std::size_t size) {
+    std::string reply = s.GoodReply();
+    const std::string filler = std::string(1022, 'x') + "\r\n";
+    while (reply.size() < size) reply += filler;
+    return reply;
+  };
   return {
       {"reply", "Empty", "an empty reply", body([](const Stagecraft&) { return std::string(); }), Launched::Embedded,
        kSetup, StatusUndetermined},
@@ -269,13 +276,10 @@ std::vector<Scenario> ReplyScenarios() {
        body([](const Stagecraft& s) { return "ver=2.51.0.0" + s.GoodReply().substr(s.GoodReply().find("\r\n")); }),
        Launched::Embedded, kSetup, StatusLatestInUse},
       {"reply", "TenMegabytes", "the four lines followed by 10 MB of further lines (accepted)",
-       body([](const Stagecraft& s) {
-         std::string reply = s.GoodReply();
-         const std::string filler = std::string(1022, 'x') + "\r\n";
-         while (reply.size() < 10'000'000) reply += filler;
-         return reply;
-       }),
-       Launched::Next, kSetup, downloaded},
+       body([=](const Stagecraft& s) { return linesUpTo(s, 10'000'000); }), Launched::Next, kSetup, downloaded},
+      {"reply", "SeventeenMegabytes", "the four lines followed by 17 MB of further lines (too large to read)",
+       body([=](const Stagecraft& s) { return linesUpTo(s, 17'000'000); }), Launched::Embedded, kSetup,
+       StatusUndetermined},
       {"reply", "EndOfFileByte", "the four lines followed by byte 26 (accepted)",
        body([](const Stagecraft& s) { return s.GoodReply() + "\x1A"; }), Launched::Next, kSetup, downloaded},
   };

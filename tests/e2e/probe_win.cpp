@@ -1,14 +1,14 @@
 // Watches InternetSetup's window from another process, the way a screen reader would: class names,
 // visibility and window texts. Prints each change as one UTF-8 line and can act on the window.
 //
-//   probe.exe [--timeout-ms N] [--action click|close|endsession --when visible|searching|downloading|
+//   probe.exe [--timeout-ms N] [--action click|close|endsession|activate-entry --when visible|searching|downloading|
 //             gauge-mid|gauge-full|finished-label]
 #include <windows.h>
 
 #include <string>
 #include <string_view>
 
-#include "app/status_texts.h"
+#include "tests/e2e/shown_texts.h"
 
 namespace {
 
@@ -63,13 +63,66 @@ int GaugePercent(const std::wstring& gauge) {
 bool Triggered(const std::wstring& when, const WindowState& state) {
   if (!state.visible) return false;
   if (when == L"visible") return true;
-  if (when == L"searching") return state.label == isetup::StatusSearching;
-  if (when == L"downloading") return StartsWith(state.label, isetup::StatusDownloading);
+  if (when == L"searching") return state.label == isetup::e2e::StatusSearching;
+  if (when == L"downloading") return StartsWith(state.label, isetup::e2e::StatusDownloading);
   if (when == L"gauge-mid") return GaugePercent(state.gauge) > 0 && GaugePercent(state.gauge) < 100;
   // The whole installer is in and being checked: still the downloading text, the gauge full.
-  if (when == L"gauge-full") return StartsWith(state.label, isetup::StatusDownloading) && GaugePercent(state.gauge) == 100;
-  if (when == L"finished-label") return state.label == isetup::StatusCompleted;
+  if (when == L"gauge-full") return StartsWith(state.label, isetup::e2e::StatusDownloading) && GaugePercent(state.gauge) == 100;
+  if (when == L"finished-label") return state.label == isetup::e2e::StatusCompleted;
   return false;
+}
+
+// The program's windows that would have a button on the taskbar: visible top-level windows that are
+// unowned and no tool windows, or that ask for one (WS_EX_APPWINDOW).
+struct TaskbarEntries {
+  DWORD process = 0;
+  int count = 0;
+  HWND first = nullptr;
+};
+
+BOOL CALLBACK CountEntry(HWND hwnd, LPARAM context) {
+  auto* entries = reinterpret_cast<TaskbarEntries*>(context);
+  DWORD process = 0;
+  GetWindowThreadProcessId(hwnd, &process);
+  if (process != entries->process || !IsWindowVisible(hwnd)) return TRUE;
+  const LONG_PTR exStyle = GetWindowLongPtrW(hwnd, GWL_EXSTYLE);
+  const bool unowned = GetWindow(hwnd, GW_OWNER) == nullptr && (exStyle & WS_EX_TOOLWINDOW) == 0;
+  if (unowned || (exStyle & WS_EX_APPWINDOW) != 0) {
+    if (++entries->count == 1) entries->first = hwnd;
+  }
+  return TRUE;
+}
+
+TaskbarEntries EntriesOf(HWND form) {
+  TaskbarEntries entries;
+  if (form) GetWindowThreadProcessId(form, &entries.process);
+  if (entries.process) EnumWindows(CountEntry, reinterpret_cast<LPARAM>(&entries));
+  return entries;
+}
+
+std::wstring ClassOf(HWND hwnd) {
+  wchar_t name[256] = L"<none>";
+  if (hwnd) GetClassNameW(hwnd, name, 256);
+  return name;
+}
+
+// A user who clicked elsewhere and then on the program's taskbar entry: another window takes the
+// foreground, then the entry is activated as the taskbar does it. Reports the foreground's class.
+void ActivateTaskbarEntry(HWND form) {
+  HWND elsewhere = CreateWindowExW(0, L"STATIC", L"elsewhere", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                   nullptr, nullptr);
+  SetForegroundWindow(elsewhere);
+  Print(L"foreground-before\t" + ClassOf(GetForegroundWindow()));
+  SetForegroundWindow(EntriesOf(form).first);
+  // The program answers on its own thread: wait for the foreground to settle on one of its windows.
+  const ULONGLONG deadline = GetTickCount64() + 5000;
+  while (GetTickCount64() < deadline && GetForegroundWindow() != form) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    Sleep(10);
+  }
+  Print(L"foreground\t" + ClassOf(GetForegroundWindow()));
+  DestroyWindow(elsewhere);
 }
 
 void Act(const std::wstring& action, HWND form) {
@@ -82,6 +135,8 @@ void Act(const std::wstring& action, HWND form) {
     PostMessageW(button, WM_LBUTTONUP, 0, point);
   } else if (action == L"close") {
     PostMessageW(form, WM_CLOSE, 0, 0);
+  } else if (action == L"activate-entry") {
+    ActivateTaskbarEntry(form);
   } else if (action == L"endsession") {
     DWORD_PTR result = 0;
     SendMessageTimeoutW(form, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG, 5000, &result);
@@ -106,6 +161,7 @@ int wmain(int argc, wchar_t** argv) {
   WindowState last;
   bool seen = false;
   bool acted = action.empty();
+  int lastEntries = -1;
   while (GetTickCount64() - start < timeoutMs) {
     HWND form = nullptr;
     const WindowState state = Observe(form);
@@ -119,6 +175,11 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
       }
       last = state;
+    }
+    // Each change of the number of taskbar entries, including the first count.
+    if (const int entries = EntriesOf(form).count; entries != lastEntries) {
+      Print(L"taskbar\t" + std::to_wstring(entries));
+      lastEntries = entries;
     }
     seen = seen || state.present;
     if (!acted && Triggered(when, state)) {

@@ -3,15 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/status_texts.h"
 #include "endpoint/endpoint_server.h"
 #include "endpoint/request_recorder.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/e2e/shown_texts.h"
 #include "tests/e2e/wine_sandbox.h"
 
 namespace isetup::e2e {
@@ -39,6 +41,15 @@ bool Contains(const std::vector<std::string>& texts, const std::string& text) {
   return ::testing::AssertionSuccess();
 }
 
+// The most taskbar entries of the program that the probe saw at any one time.
+int MostTaskbarEntries(const RunResult& run) {
+  int most = 0;
+  for (const auto& event : run.probeEvents) {
+    if (event.rfind("taskbar\t", 0) == 0) most = std::max(most, std::stoi(event.substr(8)));
+  }
+  return most;
+}
+
 endpoint::Release NextRelease() {
   return {"2.53.0.0", ReadBytes(Artifacts::NextInstaller()), ""};
 }
@@ -52,10 +63,18 @@ TEST(Offline, WritesAndLaunchesTheEmbeddedInstallerWithoutEverShowingTheWindow) 
     std::vector<char> junk(payload.size() + 4096, 'x');
     stale.write(junk.data(), static_cast<std::streamsize>(junk.size()));
   }
+  // What killed runs left: the hours-old one goes, the recent one (a run beside this one) stays.
+  const fs::path leftover = sandbox.TempFolder() / "TalvimorasterSetup.exe.~0123456789abcdef.tmp";
+  const fs::path recent = sandbox.TempFolder() / "TalvimorasterLastVer.txt.~00000000000000ff.tmp";
+  std::ofstream(leftover) << "left";
+  std::ofstream(recent) << "left";
+  fs::last_write_time(leftover, fs::file_time_type::clock::now() - std::chrono::hours(3));
   const RunResult run = sandbox.Run({.online = false, .probeArgs = {}, .timeoutSeconds = 60});
   EXPECT_FALSE(run.EverVisible());
-  // Not even a hidden window: the road that shows nothing makes none.
+  // Not even a hidden window, so no taskbar entry either: the road that shows nothing makes none.
   EXPECT_TRUE(run.snapshots.empty()) << "the offline road made the setup window";
+  EXPECT_FALSE(fs::exists(leftover));
+  EXPECT_TRUE(fs::exists(recent));
   ExpectSingleLaunch(sandbox, run, "TalvimorasterSetup.exe", payload);
   EXPECT_EQ(run.launches[0].affid, "00000000");
   EXPECT_FALSE(fs::exists(sandbox.TempFolder() / "TalvimorasterLastVer.txt"));
@@ -117,6 +136,17 @@ TEST_F(Online, NewerVersionIsDownloadedVerifiedAndLaunched) {
   EXPECT_TRUE(fs::exists(sandbox_->TempFolder() / "TalvimorasterLastVer.txt"));
 }
 
+// No endpoint: the failed version request leaves the previous reply file as it was.
+TEST_F(Online, FailedVersionRequestKeepsThePreviousReplyFile) {
+  const std::string previous = "ver=2.51.0.0\r\nsize=1\r\nconsum=1\r\nurl=x\r\n";
+  std::ofstream(sandbox_->TempFolder() / "TalvimorasterLastVer.txt", std::ios::binary) << previous;
+  const RunResult run = RunProgram();
+  EXPECT_TRUE(InOrder(run.Labels(), {Utf8(StatusSearching), Utf8(StatusUndetermined)}));
+  ExpectSingleLaunch(*sandbox_, run, "TalvimorasterSetup.exe", Payload());
+  std::ifstream in(sandbox_->TempFolder() / "TalvimorasterLastVer.txt", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), previous);
+}
+
 TEST_F(Online, SameVersionUsesTheEmbeddedInstallerWithoutDownloading) {
   endpoint::StageFault sameVersion;
   sameVersion.versionText = "2.52.0.0";
@@ -157,6 +187,19 @@ TEST_F(Online, CloseRequestBeforeFinishedIsRefusedAndCountsAsCancel) {
   });
   EXPECT_TRUE(cancelShown);
   ExpectSingleLaunch(*sandbox_, run, "TalvimorasterSetup.exe", Payload());
+}
+
+// One taskbar entry on the online road; after a click elsewhere, activating it brings the setup window
+// forward again.
+TEST_F(Online, HasOneTaskbarEntryThatBringsTheWindowForward) {
+  server_->SetFault(endpoint::Stage::Installer, SlowInstaller());
+  StartEndpoint();
+  const RunResult run = RunProgram({"--action", "activate-entry", "--when", "downloading"});
+  ASSERT_TRUE(Contains(run.probeEvents, "acted\tactivate-entry"));
+  EXPECT_EQ(MostTaskbarEntries(run), 1);
+  EXPECT_TRUE(Contains(run.probeEvents, "foreground-before\tStatic"));
+  EXPECT_TRUE(Contains(run.probeEvents, "foreground\tTInternetSetupForm"));
+  ExpectSingleLaunch(*sandbox_, run, "TalvimorasterSetup.exe", ReadBytes(Artifacts::NextInstaller()));
 }
 
 }  // namespace

@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "app/status_texts.h"
 #include "base/lower_hex.h"
 #include "endpoint/endpoint_server.h"
 #include "endpoint/request_recorder.h"
 #include "payload/blanked_sha256.h"
 #include "payload/forged_installer.h"
+#include "tests/e2e/shown_texts.h"
 #include "tests/e2e/wine_sandbox.h"
 
 namespace isetup::e2e {

@@ -75,6 +75,7 @@ std::vector<std::string> RunResult::Gauges() const {
 fs::path Artifacts::ProgramExe() { return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "InternetSetup.exe"; }
 fs::path Artifacts::ProbeExe() { return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "probe.exe"; }
 fs::path Artifacts::PlantedDll() { return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "planted.dll"; }
+fs::path Artifacts::BareDll() { return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "bare.dll"; }
 fs::path Artifacts::RunningInstaller() {
   return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "running_installer.exe";
 }

@@ -51,6 +51,7 @@ struct Artifacts {
   static std::filesystem::path ProgramExe();
   static std::filesystem::path ProbeExe();
   static std::filesystem::path PlantedDll();         // records its loading beside itself (*.loaded)
+  static std::filesystem::path BareDll();            // the same without any of the system functions
   static std::filesystem::path RunningInstaller();   // tests/e2e/running_installer_win.cpp
   static std::filesystem::path LaneProgram(int lane);  // the copy asking 127.0.0.<lane>
   static std::filesystem::path EmbeddedPayload();    // the installer InternetSetup.exe carries
