@@ -230,6 +230,7 @@ net::awaitable<std::size_t> ReadSome(std::shared_ptr<Connection> connection, bea
   connection->readTimer.cancel();
   timedOut = connection->readTimedOut;
   if (!error) buffer.commit(count);
+  if (!error && count > 0) connection->awaitingRequest = false;
   co_return count;
 }
 
@@ -258,6 +259,8 @@ net::awaitable<void> ServeConnection(const Server& server, std::shared_ptr<Conne
   // The first request must be in within the request time-out of the connect; a later one within the
   // request time-out of its first byte, and that byte within the idle time-out of the last answer.
   for (std::size_t served = 0; served < limits.maxRequestsPerConnection && !server.Stopping(); ++served) {
+    connection->awaitingRequest = buffer.size() == 0;
+    if (server.Draining()) co_return;  // the answer before said "Connection: close"
     Clock::time_point deadline = connection->accepted + limits.requestTimeout;
     if (served > 0) {
       if (buffer.size() == 0) {
@@ -361,7 +364,8 @@ net::awaitable<void> ServeConnection(const Server& server, std::shared_ptr<Conne
       co_return;
     }
 
-    const bool last = !parser.get().keep_alive() || served + 1 >= limits.maxRequestsPerConnection;
+    const bool last =
+        !parser.get().keep_alive() || served + 1 >= limits.maxRequestsPerConnection || server.Draining();
     const Response response = server.Route(*request, last);
     if (response.hang) {
       // Read, never answered: the connection closes without a status line at Stop or the hang limit.

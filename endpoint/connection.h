@@ -28,6 +28,7 @@ struct Connection {
   std::chrono::steady_clock::time_point accepted;
   bool closed = false;
   bool readTimedOut = false;
+  bool awaitingRequest = false;  // no byte of the next request is in yet: a drain may close it at once
   unsigned readNumber = 0;  // which read the deadline belongs to, so a late one is ignored
 
   // Ends every wait of this connection at once: the socket closes, a pending pause is cancelled.

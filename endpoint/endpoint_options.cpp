@@ -38,6 +38,7 @@ const char* const kEndpointUsage =
     "                          thread); more get 503\n"
     "  --request-timeout-ms N  a request must arrive within N ms (default 10000), else 408\n"
     "  --idle-timeout-ms N     a kept-alive connection idle for N ms is closed (default 5000)\n"
+    "  --drain-ms N            on SIGINT/SIGTERM, answers under way get N ms to finish (default 30000)\n"
     "Tests:\n"
     "  --fault STAGE:KEY[=V]   misbehave on purpose; STAGE is version or installer; repeatable. Keys:\n"
     "                           status=N             answer HTTP status N with a short body\n"
@@ -53,8 +54,8 @@ const char* const kEndpointUsage =
     "                           hang-after=N         send headers and N body bytes, then hang\n"
     "  --help                  this text\n"
     "\n"
-    "The first line on standard output is \"listening on ADDR:PORT\". SIGINT or SIGTERM stops the server;\n"
-    "SIGHUP reloads the release folder.\n";
+    "The first line on standard output is \"listening on ADDR:PORT\". SIGINT or SIGTERM stops the server\n"
+    "once the answers under way are sent (within --drain-ms); SIGHUP reloads the release folder.\n";
 
 namespace {
 
@@ -99,7 +100,7 @@ ParsedOptions ParseEndpointOptions(const std::vector<std::string>& arguments) {
                                           "--installer", "--version",    "--file-name",       "--poll-ms",
                                           "--signing-key",
                                           "--settle-ms", "--max-connections", "--request-timeout-ms",
-                                          "--idle-timeout-ms", "--fault"};
+                                          "--idle-timeout-ms", "--drain-ms", "--fault"};
     if (std::find(std::begin(kValued), std::end(kValued), flag) == std::end(kValued)) {
       return fail("unknown argument \"" + arguments[i] + "\"");
     }
@@ -137,10 +138,10 @@ ParsedOptions ParseEndpointOptions(const std::vector<std::string>& arguments) {
     } else if (flag == "--signing-key") {
       if (value.empty()) return fail("--signing-key needs a file");
       options.signingKey = value;
-    } else if (flag == "--poll-ms" || flag == "--settle-ms") {
+    } else if (flag == "--poll-ms" || flag == "--settle-ms" || flag == "--drain-ms") {
       const auto duration = milliseconds(0);
       if (!duration) return fail(flag + " must be 0..3600000 milliseconds, got \"" + value + "\"");
-      (flag == "--poll-ms" ? options.poll : options.settle) = *duration;
+      (flag == "--poll-ms" ? options.poll : flag == "--settle-ms" ? options.settle : options.drain) = *duration;
     } else if (flag == "--request-timeout-ms" || flag == "--idle-timeout-ms") {
       const auto duration = milliseconds(1);
       if (!duration) return fail(flag + " must be 1..3600000 milliseconds, got \"" + value + "\"");

@@ -25,6 +25,8 @@ struct EndpointOptions {
   std::string signingKey;  // PEM private key that signs every reply; empty: the four lines alone
   std::chrono::milliseconds poll{1000};
   std::chrono::milliseconds settle{2000};
+  // On SIGINT or SIGTERM the answers under way may take this long to finish.
+  std::chrono::milliseconds drain{30000};
   ServerLimits limits;
   bool trustForwardedFor = false;
   std::map<Stage, StageFault> faults;

@@ -23,7 +23,7 @@ TEST(EndpointOptions, DefaultsAndEachFlag) {
   const ParsedOptions folder = ParseEndpointOptions(
       {"--release-dir", "/srv/releases", "--listen=0.0.0.0", "--port", "0", "--public-host", "update.example.com",
        "--poll-ms=250", "--settle-ms", "0", "--max-connections", "3", "--request-timeout-ms", "1500",
-       "--idle-timeout-ms=700", "--trust-forwarded-for", "--fault", "version:status=500", "--signing-key", "k.pem"});
+       "--idle-timeout-ms=700", "--drain-ms=900", "--trust-forwarded-for", "--fault", "version:status=500", "--signing-key", "k.pem"});
   ASSERT_TRUE(folder.options) << folder.error;
   const EndpointOptions& o = *folder.options;
   EXPECT_EQ(o.releaseDir, "/srv/releases");
@@ -35,6 +35,8 @@ TEST(EndpointOptions, DefaultsAndEachFlag) {
   EXPECT_EQ(o.limits.maxConnections, 3u);
   EXPECT_EQ(o.limits.requestTimeout, milliseconds(1500));
   EXPECT_EQ(o.limits.idleTimeout, milliseconds(700));
+  EXPECT_EQ(o.drain, milliseconds(900));
+  EXPECT_EQ(o.settle, milliseconds(0));
   EXPECT_TRUE(o.trustForwardedFor);
   EXPECT_EQ(o.faults.at(Stage::Version).status, 500);
   EXPECT_EQ(o.signingKey, "k.pem");

@@ -125,19 +125,20 @@ TEST_F(EndpointProgramTest, ASigningKeySignsTheRepliesAndOneThatCannotBeLoadedSt
 
 TEST_F(EndpointProgramTest, FaultFlagsReachTheServerAndSigintStopsAHang) {
   Program program(Arguments({"--fault", "version:status=500", "--fault=installer:hang", "--public-host",
-                             "downloads.example.com:8080"}));
+                             "downloads.example.com:8080", "--drain-ms", "100"}));
   const int port = StartProgram(program);
   ASSERT_GT(port, 0);
   httplib::Client client("127.0.0.1", port);
   const auto reply = client.Get("/version.php?ISetupVer=02340000&&rnd=1");
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->status, 500);
-  // A hanging download must not keep the program from stopping.
+  // A hanging download must not keep the program from stopping: it is cut when the drain time is up.
   httplib::Client hanging("127.0.0.1", port);
   hanging.set_read_timeout(30, 0);
   std::thread request([&] { EXPECT_FALSE(hanging.Get("/download/TalvimorasterSetup-2.53.0.0.exe")); });
   program.ReadLine();  // the 500
   program.Signal(SIGINT);
+  EXPECT_NE(program.WaitForErrorLine("answers still under way after --drain-ms were cut"), "");
   EXPECT_EQ(program.Wait(), 0);
   request.join();
 }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <iostream>
 #include <limits>
 #include <stdexcept>
@@ -70,6 +71,7 @@ struct Server::Network {
   std::vector<std::thread> threads;
   std::mutex mutex;
   std::unordered_map<Connection*, std::weak_ptr<Connection>> connections;
+  std::condition_variable allClosed;  // notified when the last connection has gone
   std::size_t peakSinceTrim = 0;  // the most connections open at once since the heap was last trimmed
   std::unique_ptr<AccessLogWriter> log;  // standard output, when no sink is set
 
@@ -317,7 +319,10 @@ net::awaitable<void> Server::Network::Accept(Server& server) {
   while (!server.Stopping()) {
     tcp::socket socket(net::make_strand(network.loop));
     co_await network.acceptor.async_accept(socket, net::redirect_error(net::use_awaitable, error));
-    if (server.Stopping() || error == net::error::operation_aborted || error == net::error::bad_descriptor) break;
+    if (server.Stopping() || server.Draining() || error == net::error::operation_aborted ||
+        error == net::error::bad_descriptor) {
+      break;
+    }
     if (error) {
       // Out of descriptors, for example: back off briefly instead of spinning on the listener.
       net::steady_timer pause(network.loop, std::chrono::milliseconds(100));
@@ -354,6 +359,7 @@ net::awaitable<void> Server::Network::Accept(Server& server) {
       {
         std::lock_guard done(mutex);
         connections.erase(connection.get());
+        if (connections.empty()) allClosed.notify_all();
         // After a crowd (thousands of slow clients, say) has gone, give its memory back to the system;
         // malloc keeps freed small blocks otherwise.
         trim = connections.empty() && peakSinceTrim >= kTrimAfterConnections;
@@ -363,6 +369,29 @@ net::awaitable<void> Server::Network::Accept(Server& server) {
       if (trim) malloc_trim(0);
     });
   }
+}
+
+bool Server::Drain(std::chrono::milliseconds grace) {
+  draining_ = true;
+  bool drained = true;
+  if (network_ && !stopping_) {
+    Network& network = *network_;
+    net::post(network.loop, [&network] {
+      boost::system::error_code ignored;
+      network.acceptor.close(ignored);
+    });
+    std::unique_lock lock(network.mutex);
+    for (const auto& [key, weak] : network.connections) {
+      if (auto connection = weak.lock()) {
+        net::post(connection->stream.get_executor(), [connection] {
+          if (connection->awaitingRequest) connection->Close();
+        });
+      }
+    }
+    drained = network.allClosed.wait_for(lock, grace, [&network] { return network.connections.empty(); });
+  }
+  Stop();
+  return drained;
 }
 
 void Server::Stop() {

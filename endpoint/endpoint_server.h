@@ -152,6 +152,10 @@ class Server {
   // Stops listening, releases every hanging or throttled answer, closes every connection and joins.
   // Idempotent; a stopped server does not start again.
   void Stop();
+  // A graceful Stop: listening ends, idle connections close at once, and each answer under way is sent
+  // to its end with "Connection: close"; whatever is still open after `grace` is cut by the Stop that
+  // follows. True when every connection ended within the grace.
+  bool Drain(std::chrono::milliseconds grace);
 
   // The answer to one request that may be answered (GET or HEAD); `last`: the response closes the
   // connection.
@@ -161,6 +165,7 @@ class Server {
   void Observe(const HttpRequest& request) const;
   const ServerLimits& Limits() const { return limits_; }
   bool Stopping() const { return stopping_.load(); }
+  bool Draining() const { return draining_.load(); }
   std::chrono::steady_clock::time_point HangDeadline() const;
 
  private:
@@ -187,6 +192,7 @@ class Server {
   std::function<void(const RequestRecord&)> observer_;
   std::function<void(const std::string&)> logSink_;
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> draining_{false};
   bool started_ = false;
 
   std::unique_ptr<Network> network_;

@@ -422,6 +422,48 @@ TEST_F(EndpointTest, HangNeverAnswersUntilStop) {
   server_->Stop();  // again: nothing left to do
 }
 
+// A drain sends an answer under way to its end and closes an idle kept-alive connection at once (well
+// before its idle time-out); an answer that never comes is cut when the grace is up.
+TEST_F(EndpointTest, ADrainFinishesAnswersUnderWayAndClosesIdleConnections) {
+  StageFault throttle;
+  throttle.throttleChunk = 500;
+  throttle.throttleDelayMs = 20;
+  server_->SetFault(Stage::Installer, throttle);
+  RawConnection idle(port_);
+  ASSERT_TRUE(idle.Send("GET /healthz HTTP/1.1\r\nHost: a\r\n\r\n"));
+  RawResult idleResult;
+  idle.Read(idleResult, 1);
+  RawConnection download(port_);
+  ASSERT_TRUE(download.Send(std::string("GET ") + kDownload + " HTTP/1.1\r\nHost: a\r\n\r\n"));
+  RawResult downloaded;
+  download.Read(downloaded, 1);
+
+  bool drained = false;
+  std::thread drain([&] { drained = server_->Drain(std::chrono::seconds(20)); });
+  idle.Read(idleResult, std::string::npos, /*idleMs=*/2000);  // the idle time-out is 5 s
+  download.ReadToEnd(downloaded);
+  drain.join();
+  EXPECT_TRUE(drained);
+  EXPECT_FALSE(idleResult.timedOut);
+  EXPECT_EQ(ParseResponses(idleResult.received).size(), 1u) << idleResult.received;
+  EXPECT_FALSE(downloaded.timedOut);
+  EXPECT_EQ(downloaded.body(), Text(installer_));
+}
+
+TEST_F(EndpointTest, ADrainCutsAnAnswerThatNeverComesWhenTheGraceIsUp) {
+  StageFault fault;
+  fault.hang = true;
+  server_->SetFault(Stage::Version, fault);
+  RawConnection connection(port_);
+  ASSERT_TRUE(connection.Send(GetRequest(kVersionRequest)));
+  ASSERT_TRUE(recorder_->WaitForRequests(1, std::chrono::seconds(10)));
+  EXPECT_FALSE(server_->Drain(std::chrono::milliseconds(100)));
+  RawResult result;
+  connection.ReadToEnd(result);
+  EXPECT_FALSE(result.timedOut);
+  EXPECT_EQ(result.received, "");
+}
+
 TEST_F(EndpointTest, HangAfterSendsHeadersAndNBytesThenWaitsForStop) {
   StageFault fault;
   fault.hangAfter = 3000;

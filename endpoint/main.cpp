@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
   std::function<void(const boost::system::error_code&, int)> onSignal = [&](const boost::system::error_code& error,
                                                                              int number) {
     if (error) return;
-    if (number != SIGHUP) return;  // SIGINT, SIGTERM: the loop ends and the server stops below
+    if (number != SIGHUP) return;  // SIGINT, SIGTERM: the loop ends and the server drains below
     if (watcher) {
       watcher->RequestReload();
     } else {
@@ -148,6 +148,6 @@ int main(int argc, char** argv) {
   signals.async_wait(onSignal);
   signalLoop.run();
   if (watcher) watcher->Stop();
-  server.Stop();
+  if (!server.Drain(options.drain)) Say("stopping: answers still under way after --drain-ms were cut");
   return 0;
 }
