@@ -24,10 +24,11 @@ Edges made by internetsetup_uses_built (cmake/InternetSetupPrograms.cmake) are o
 that needs another one's built file (a test running the program, the resources embedding the sample
 installer), not its code. They are printed apart and may point anywhere. The include roots
 (internetsetup_headers) make the same rule hold for #include: a folder sees only the headers of what it
-links.
+links. The one way around them, an #include "../x.h" relative to the including file, is refused here.
 """
 import json
 import pathlib
+import re
 import subprocess
 import sys
 
@@ -107,9 +108,23 @@ def check(preset):
     return not faults
 
 
+def relative_includes():
+    """The #include lines that climb out of their own folder ("../"), which no include root governs."""
+    files = subprocess.run(["git", "ls-files", "*.cpp", "*.h", "*.rc", "*.in"], cwd=ROOT, check=True,
+                           capture_output=True, text=True).stdout.split()
+    found = []
+    for name in files:
+        for number, line in enumerate((ROOT / name).read_text(errors="replace").splitlines(), 1):
+            if re.match(r'\s*#\s*include\s*"\.\./', line):
+                found.append(f"{name}:{number}: {line.strip()}")
+    for line in found:
+        print(f"  RELATIVE: {line}")
+    return not found
+
+
 def main():
     presets = sys.argv[1:] or ["native", "windows"]
-    results = [check(preset) for preset in presets]
+    results = [check(preset) for preset in presets] + [relative_includes()]
     if not all(results):
         print("check-deps: an edge runs upwards (or a folder has no tier); see above")
         return 1
