@@ -108,6 +108,10 @@ def check(preset):
     return not faults
 
 
+def climbs_out(line):
+    return re.match(r'\s*#\s*include\s*"\.\./', line) is not None
+
+
 def relative_includes():
     """The #include lines that climb out of their own folder ("../"), which no include root governs."""
     files = subprocess.run(["git", "ls-files", "*.cpp", "*.h", "*.rc", "*.in"], cwd=ROOT, check=True,
@@ -115,7 +119,7 @@ def relative_includes():
     found = []
     for name in files:
         for number, line in enumerate((ROOT / name).read_text(errors="replace").splitlines(), 1):
-            if re.match(r'\s*#\s*include\s*"\.\./', line):
+            if climbs_out(line):
                 found.append(f"{name}:{number}: {line.strip()}")
     for line in found:
         print(f"  RELATIVE: {line}")
