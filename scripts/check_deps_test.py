@@ -1,14 +1,13 @@
 #!/usr/bin/env python3
 """The rules of scripts/check-deps.py on hand-made cases: which folder a target is in, which edges
 came through internetsetup_uses_built, which #include lines climb out of their folder."""
-import importlib.util
 import pathlib
+import runpy
 import sys
+import types
 import unittest
 
-spec = importlib.util.spec_from_file_location("check_deps", pathlib.Path(__file__).with_name("check-deps.py"))
-check_deps = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(check_deps)
+check_deps = types.SimpleNamespace(**runpy.run_path(str(pathlib.Path(__file__).with_name("check-deps.py"))))
 
 
 class CheckDeps(unittest.TestCase):
