@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include "app/thread_layer.h"
+#include "run/thread_layer.h"
 
 namespace isetup {
 namespace {

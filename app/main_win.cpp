@@ -2,9 +2,9 @@
 #include <windows.h>
 
 #include "app/connectivity_check_win.h"
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "app/setup_form_win.h"
-#include "app/thread_layer.h"
+#include "run/thread_layer.h"
 #include "base/safe_dll_loading_win.h"
 #include "payload/temp_folder.h"
 #include "ui/window_dpi_win.h"

@@ -11,7 +11,7 @@
 
 #include "app/launch_guard_win.h"
 #include "app/setup_form_win.h"
-#include "app/thread_layer.h"
+#include "run/thread_layer.h"
 #include "build_config.h"
 
 // A build may be given an endpoint of its own (the end-to-end tests' copies, one per loopback address).

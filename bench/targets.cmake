@@ -6,6 +6,7 @@ if(WIN32)
   add_executable(payload_bench_win ${here}/payload_bench_win.cpp ${here}/payload_fixture.cpp)
   target_link_libraries(payload_bench_win PRIVATE is_payload is_base is_resources psapi)
   target_link_options(payload_bench_win PRIVATE -municode)
+  internetsetup_headers(payload_bench_win PRIVATE bench)
 
   add_executable(minimal_window WIN32 ${here}/minimal_window_win.cpp)
   target_link_options(minimal_window PRIVATE -municode -mwindows)
@@ -30,6 +31,7 @@ if(WIN32)
   add_executable(run_timer_win ${here}/run_timer_win.cpp)
   target_link_libraries(run_timer_win PRIVATE urlmon ole32)
   target_link_options(run_timer_win PRIVATE -municode)
+  internetsetup_headers(run_timer_win PRIVATE bench)
 
   set_target_properties(payload_bench_win minimal_window minimal_offline startup_stages startup_imports_only run_timer_win PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
@@ -37,6 +39,7 @@ else()
   find_package(benchmark REQUIRED)
   add_executable(payload_bench ${here}/payload_bench.cpp ${here}/payload_fixture.cpp)
   target_link_libraries(payload_bench PRIVATE is_payload is_base benchmark::benchmark)
+  internetsetup_headers(payload_bench PRIVATE bench)
   # The baselines get the compiler's best (its vectorised byte sum needs -O3 with GCC 12), whatever
   # the preset's level for the routines.
   set_source_files_properties(${here}/payload_bench.cpp PROPERTIES COMPILE_OPTIONS -O3)

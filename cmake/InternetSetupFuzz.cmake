@@ -14,6 +14,7 @@ function(internetsetup_add_fuzzer name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;ARGS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  internetsetup_headers(${name} PRIVATE tests/fuzz)
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   add_dependencies(fuzzers ${name})
 

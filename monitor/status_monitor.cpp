@@ -1,7 +1,7 @@
 // The status monitor's loop and the refresh it runs on the window thread.
 #include "monitor/status_monitor.h"
 
-#include "app/status_texts.h"
+#include "run/status_texts.h"
 #include "payload/temp_paths.h"
 
 namespace isetup {

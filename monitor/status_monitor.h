@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 
 namespace isetup {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/status_texts.h"
+#include "run/status_texts.h"
 
 namespace isetup {
 namespace {

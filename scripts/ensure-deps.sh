@@ -6,7 +6,7 @@ set -euo pipefail
 
 # The demo: the cross build of the program, the native endpoint, Wine and a display to show it on.
 packages=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config python3
   googletest libgtest-dev
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   libz-mingw-w64-dev zlib1g-dev libcpp-httplib-dev libssl-dev libboost-dev

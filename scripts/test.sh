@@ -3,15 +3,19 @@
 # tests under Wine, the end-to-end runs of the real program, a short seeded run of each fuzz target
 # (clang, libFuzzer) and the threaded tests under ThreadSanitizer. Ends with one "N passed, M failed" line.
 # What can overlap does: the end-to-end runs, which mostly wait on the program's pauses and time-outs, go
-# on beside the other builds and tests. Each stage's output is in build/logs.
+# on beside the other builds and tests. First of all, scripts/check-deps.py checks that every folder
+# depends downwards only. Each stage's output is in build/logs.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 started=$SECONDS
 stage() { echo "== [$1/5] $2 ($((SECONDS - started)) s so far)"; }
 mkdir -p build/logs
 
-stage 1 "packages"
+stage 1 "packages, the folders' dependency graph"
 scripts/ensure-deps.sh || { echo "tests: 0 passed, 1 failed (packages missing)"; exit 1; }
+scripts/check-deps.py native windows >build/logs/check-deps.log 2>&1 ||
+  { cat build/logs/check-deps.log; echo "tests: 0 passed, 1 failed (a folder depends upwards)"; exit 1; }
+echo "   $(tail -1 build/logs/check-deps.log)"
 stage 2 "building the cross build and the native build side by side"
 scripts/build.sh --side-by-side windows native || { echo "tests: 0 passed, 1 failed (the build failed)"; exit 1; }
 

@@ -51,9 +51,9 @@ inline Bytes MakeBmp(int width, int height, const std::vector<std::uint32_t>& pi
   return out;
 }
 
-// resources/tlvm.skn of this checkout, found from this file's own path.
+// resources/tlvm.skn of this checkout (the tests of ui/ get its path from the build).
 inline Bytes ReadCommittedSkin() {
-  const auto path = std::filesystem::path(__FILE__).parent_path().parent_path() / "resources" / "tlvm.skn";
+  const auto path = std::filesystem::path(COMMITTED_SKIN_PATH);
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

@@ -1,7 +1,7 @@
 // The download worker's steps, from the first pause to the close request.
 #include "update/download_worker.h"
 
-#include "app/status_texts.h"
+#include "run/status_texts.h"
 #include "payload/temp_paths.h"
 #include "update/version_query.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "payload/sha256.h"
 #include "update/reply_signature.h"
 #include "update/update_key.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/status_texts.h"
-#include "app/thread_layer.h"
+#include "run/status_texts.h"
+#include "run/thread_layer.h"
 #include "base/io_error.h"
 #include "update/version_query.h"
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <urlmon.h>
 
-#include "app/run_state.h"
+#include "run/run_state.h"
 #include "base/file_names.h"
 #include "base/held_file_win.h"
 #include "base/name_facts_win.h"

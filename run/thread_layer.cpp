@@ -1,5 +1,5 @@
 // Background threads and the synchronous call onto the window thread.
-#include "app/thread_layer.h"
+#include "run/thread_layer.h"
 
 #include <chrono>
 

@@ -1,6 +1,6 @@
 // The run's shared values under real threads (the tsan preset runs this under ThreadSanitizer): a text is
 // always read whole, and a stopped worker gate waits for the action under way and refuses every later one.
-#include "app/run_state.h"
+#include "run/run_state.h"
 
 #include <gtest/gtest.h>
 

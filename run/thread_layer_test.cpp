@@ -1,6 +1,6 @@
 // The thread layer's promises: start on creation, no joining, quiet end on an exception, the FIFO
 // synchronous call with exceptions handed back, sleeping, and the thread's identity.
-#include "app/thread_layer.h"
+#include "run/thread_layer.h"
 
 #include <gtest/gtest.h>
 
