@@ -13,6 +13,7 @@
 #include <limits>
 #include <utility>
 
+#include "base/lower_hex.h"
 #include "base/unique_fd_posix.h"
 
 namespace isetup::endpoint {
@@ -45,24 +46,10 @@ std::string SystemError(int error) {
 
 std::optional<Sha256Digest> ParseDigest(std::string_view hex) {
   Sha256Digest digest{};
-  if (hex.size() != 2 * digest.size()) return std::nullopt;
-  for (std::size_t i = 0; i < digest.size(); ++i) {
-    std::uint8_t byte = 0;
-    const auto [stop, error] = std::from_chars(hex.data() + 2 * i, hex.data() + 2 * i + 2, byte, 16);
-    if (error != std::errc() || stop != hex.data() + 2 * i + 2) return std::nullopt;
-    digest[i] = byte;
-  }
+  const auto bytes = ParseHexAnyCase(hex, digest.size());
+  if (!bytes) return std::nullopt;
+  std::copy(bytes->begin(), bytes->end(), digest.begin());
   return digest;
-}
-
-std::string DigestText(const Sha256Digest& digest) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (const std::uint8_t byte : digest) {
-    text += kHex[byte >> 4];
-    text += kHex[byte & 0xF];
-  }
-  return text;
 }
 
 // The whole file into `out`, which holds `size` bytes afterwards; false when it yields more or fewer.
@@ -280,8 +267,8 @@ LoadedRelease LoadReleaseFolder(const std::filesystem::path& folder, SystemClock
     return result;
   }
   if (manifest.sha256 && *manifest.sha256 != *digest) {
-    result.error = "the installer " + path.string() + " has the SHA-256 " + DigestText(*digest) +
-                   ", the manifest says sha256=" + DigestText(*manifest.sha256);
+    result.error = "the installer " + path.string() + " has the SHA-256 " + LowerHex(*digest) +
+                   ", the manifest says sha256=" + LowerHex(*manifest.sha256);
     return result;
   }
   if (auto problem = CheckRelease(release)) {

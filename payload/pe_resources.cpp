@@ -4,6 +4,8 @@
 
 #include <optional>
 
+#include "base/lower_hex.h"
+
 namespace isetup {
 namespace {
 
@@ -67,13 +69,7 @@ struct ParsedHeaders {
 };
 
 std::string Hex(std::uint64_t value) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  do {
-    text.insert(text.begin(), kDigits[value & 0xF]);
-    value >>= 4;
-  } while (value != 0);
-  return "0x" + text;
+  return "0x" + HexDigits(value, 1, HexCase::kUpper);
 }
 
 ParsedHeaders ParseHeaders(std::span<const std::uint8_t> image) {
