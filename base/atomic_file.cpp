@@ -8,7 +8,9 @@ namespace isetup {
 std::filesystem::path TemporarySibling(const std::filesystem::path& target, std::uint32_t unique) {
   std::filesystem::path name = ".";
   name += target.filename();
-  name += "." + HexDigits(unique, 8, HexCase::kLower) + ".tmp";
+  name += ".";
+  name += HexDigits(unique, 8, HexCase::kLower);
+  name += ".tmp";
   return target.parent_path() / name;
 }
 
