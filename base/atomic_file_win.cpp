@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/atomic_file.h"
+#include "base/file_handle_win.h"
 #include "base/utf8_path.h"
 
 namespace isetup {
@@ -26,9 +27,9 @@ std::string Reason(DWORD error) {
   return (utf8.empty() ? "error" : utf8) + " (" + std::to_string(error) + ")";
 }
 
-std::string Abandon(HANDLE file, const std::filesystem::path& temporary, const std::string& what) {
+std::string Abandon(FileHandle& file, const std::filesystem::path& temporary, const std::string& what) {
   const DWORD error = GetLastError();
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  file.reset();
   DeleteFileW(temporary.c_str());
   return what + ": " + Reason(error);
 }
@@ -50,13 +51,13 @@ std::optional<std::string> ReplaceFileAtomically(const std::filesystem::path& ta
   }
 
   fs::path temporary;
-  HANDLE file = INVALID_HANDLE_VALUE;
+  FileHandle file;
   const DWORD seed = GetCurrentProcessId() * 65599u;
-  for (DWORD attempt = 0; file == INVALID_HANDLE_VALUE; ++attempt) {
+  for (DWORD attempt = 0; !file; ++attempt) {
     temporary = TemporarySibling(target, seed + attempt);
-    file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    file.reset(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     const DWORD error = GetLastError();
-    if (file == INVALID_HANDLE_VALUE && ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt == 1000)) {
+    if (!file && ((error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) || attempt == 1000)) {
       const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
       return "cannot create a temporary file in " + Utf8FromPath(folder) + ": " + Reason(error);
     }
@@ -66,17 +67,17 @@ std::optional<std::string> ReplaceFileAtomically(const std::filesystem::path& ta
   for (std::size_t done = 0; done < bytes.size();) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 24));
     DWORD written = 0;
-    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr)) return Abandon(file, temporary, "cannot write " + name);
+    if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr)) {
+      return Abandon(file, temporary, "cannot write " + name);
+    }
     if (written == 0) {
       SetLastError(ERROR_WRITE_FAULT);
       return Abandon(file, temporary, "cannot write " + name);
     }
     done += written;
   }
-  if (!FlushFileBuffers(file)) return Abandon(file, temporary, "cannot flush " + name + " to the disk");
-  const HANDLE closing = file;
-  file = INVALID_HANDLE_VALUE;
-  if (!CloseHandle(closing)) return Abandon(file, temporary, "cannot close " + name);
+  if (!FlushFileBuffers(file.get())) return Abandon(file, temporary, "cannot flush " + name + " to the disk");
+  if (!CloseHandle(file.release())) return Abandon(file, temporary, "cannot close " + name);
   if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return Abandon(file, temporary, "cannot move " + name + " over " + Utf8FromPath(target));
   }

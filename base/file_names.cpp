@@ -1,6 +1,8 @@
 // Name arithmetic for the safe file writes; no file is touched here.
 #include "base/file_names.h"
 
+#include "base/lower_hex.h"
+
 namespace isetup {
 namespace {
 
@@ -19,12 +21,7 @@ std::wstring_view LeafOf(std::wstring_view path) {
 }
 
 std::wstring FreshSiblingName(std::wstring_view path, std::uint64_t nonce) {
-  static constexpr wchar_t kDigits[] = L"0123456789abcdef";
-  std::wstring name(path);
-  name += L".~";
-  for (int shift = 60; shift >= 0; shift -= 4) name += kDigits[(nonce >> shift) & 0xF];
-  name += L".tmp";
-  return name;
+  return std::wstring(path) + L".~" + WideHexDigits(nonce, 16, HexCase::kLower) + L".tmp";
 }
 
 std::wstring DllRedirectionFolder(std::wstring_view programPath) { return std::wstring(programPath) + L".Local"; }

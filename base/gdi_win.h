@@ -3,69 +3,42 @@
 
 #include <windows.h>
 
-#include <utility>
+#include "base/unique_owner.h"
 
 namespace isetup {
 
-// GetDC / ReleaseDC: keeps the window, since ReleaseDC needs it.
-class WindowDC {
- public:
-  explicit WindowDC(HWND hwnd) : hwnd_(hwnd), dc_(GetDC(hwnd)) {}
-  ~WindowDC() {
-    if (dc_) ReleaseDC(hwnd_, dc_);
-  }
-  WindowDC(const WindowDC&) = delete;
-  WindowDC& operator=(const WindowDC&) = delete;
-
-  HDC get() const { return dc_; }
-  explicit operator bool() const { return dc_ != nullptr; }
-
- private:
-  HWND hwnd_;
-  HDC dc_;
+// ReleaseDC for GetDC and GetWindowDC: keeps the window, since ReleaseDC needs it.
+struct WindowDcTraits {
+  HWND window = nullptr;
+  using Value = HDC;
+  static HDC Invalid() noexcept { return nullptr; }
+  static bool IsValid(HDC dc) noexcept { return dc != nullptr; }
+  void Close(HDC dc) const noexcept { ReleaseDC(window, dc); }
 };
 
-// GetWindowDC / ReleaseDC: the DC of the whole window, frame included; keeps the window for ReleaseDC.
-class WindowFrameDC {
+// GetDC / ReleaseDC.
+class WindowDC : public UniqueOwner<WindowDcTraits> {
  public:
-  explicit WindowFrameDC(HWND hwnd) : hwnd_(hwnd), dc_(GetWindowDC(hwnd)) {}
-  ~WindowFrameDC() {
-    if (dc_) ReleaseDC(hwnd_, dc_);
-  }
-  WindowFrameDC(const WindowFrameDC&) = delete;
-  WindowFrameDC& operator=(const WindowFrameDC&) = delete;
+  explicit WindowDC(HWND hwnd) : UniqueOwner(GetDC(hwnd), WindowDcTraits{hwnd}) {}
+};
 
-  HDC get() const { return dc_; }
-  explicit operator bool() const { return dc_ != nullptr; }
-
- private:
-  HWND hwnd_;
-  HDC dc_;
+// GetWindowDC / ReleaseDC: the DC of the whole window, frame included.
+class WindowFrameDC : public UniqueOwner<WindowDcTraits> {
+ public:
+  explicit WindowFrameDC(HWND hwnd) : UniqueOwner(GetWindowDC(hwnd), WindowDcTraits{hwnd}) {}
 };
 
 // CreateCompatibleDC / DeleteDC.
-class MemoryDC {
+struct MemoryDcTraits {
+  using Value = HDC;
+  static HDC Invalid() noexcept { return nullptr; }
+  static bool IsValid(HDC dc) noexcept { return dc != nullptr; }
+  static void Close(HDC dc) noexcept { DeleteDC(dc); }
+};
+
+class MemoryDC : public UniqueOwner<MemoryDcTraits> {
  public:
-  explicit MemoryDC(HDC compatibleWith) : dc_(CreateCompatibleDC(compatibleWith)) {}
-  ~MemoryDC() {
-    if (dc_) DeleteDC(dc_);
-  }
-  MemoryDC(const MemoryDC&) = delete;
-  MemoryDC& operator=(const MemoryDC&) = delete;
-  MemoryDC(MemoryDC&& other) noexcept : dc_(std::exchange(other.dc_, nullptr)) {}
-  MemoryDC& operator=(MemoryDC&& other) noexcept {
-    if (this != &other) {
-      if (dc_) DeleteDC(dc_);
-      dc_ = std::exchange(other.dc_, nullptr);
-    }
-    return *this;
-  }
-
-  HDC get() const { return dc_; }
-  explicit operator bool() const { return dc_ != nullptr; }
-
- private:
-  HDC dc_;
+  explicit MemoryDC(HDC compatibleWith) : UniqueOwner(CreateCompatibleDC(compatibleWith)) {}
 };
 
 // BeginPaint / EndPaint: keeps the window and the PAINTSTRUCT.
@@ -107,29 +80,15 @@ class SelectGuard {
 // Owner of a GDI object made by Create* (pens, brushes, fonts, bitmaps, regions): DeleteObject.
 // Never give it stock objects or objects still selected into a DC.
 template <typename Handle>
-class GdiObject {
- public:
-  GdiObject() = default;
-  explicit GdiObject(Handle handle) : handle_(handle) {}
-  ~GdiObject() { reset(); }
-  GdiObject(const GdiObject&) = delete;
-  GdiObject& operator=(const GdiObject&) = delete;
-  GdiObject(GdiObject&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  GdiObject& operator=(GdiObject&& other) noexcept {
-    if (this != &other) reset(std::exchange(other.handle_, nullptr));
-    return *this;
-  }
-
-  Handle get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-  void reset(Handle handle = nullptr) {
-    if (handle_ && handle_ != handle) DeleteObject(handle_);
-    handle_ = handle;
-  }
-
- private:
-  Handle handle_ = nullptr;
+struct GdiObjectTraits {
+  using Value = Handle;
+  static Handle Invalid() noexcept { return nullptr; }
+  static bool IsValid(Handle handle) noexcept { return handle != nullptr; }
+  static void Close(Handle handle) noexcept { DeleteObject(handle); }
 };
+
+template <typename Handle>
+using GdiObject = UniqueOwner<GdiObjectTraits<Handle>>;
 
 // An off-screen copy of a target area to paint into and then copy in one go, so nothing flickers.
 // Members are released in reverse order: the bitmap is deselected before it and the DC are deleted.

@@ -39,23 +39,20 @@ std::optional<FileIdentity> IdentityOf(HANDLE handle) {
   return facts->identity;
 }
 
-// A read-only view of a whole file, unmapped on destruction.
-class FileView {
- public:
-  FileView(HANDLE file, std::size_t size) noexcept {
-    FileHandle mapping(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
-    if (mapping.valid()) view_ = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, size);
-  }
-  ~FileView() {
-    if (view_) UnmapViewOfFile(view_);
-  }
-  FileView(const FileView&) = delete;
-  FileView& operator=(const FileView&) = delete;
-  const std::uint8_t* data() const noexcept { return static_cast<const std::uint8_t*>(view_); }
-
- private:
-  void* view_ = nullptr;
+// MapViewOfFile / UnmapViewOfFile.
+struct FileViewTraits {
+  using Value = const void*;
+  static const void* Invalid() noexcept { return nullptr; }
+  static bool IsValid(const void* view) noexcept { return view != nullptr; }
+  static void Close(const void* view) noexcept { UnmapViewOfFile(view); }
 };
+
+// A read-only view of a whole file; an empty owner when it cannot be mapped.
+UniqueOwner<FileViewTraits> MapWholeFile(HANDLE file, std::size_t size) noexcept {
+  const FileHandle mapping(CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr));
+  if (!mapping) return {};
+  return UniqueOwner<FileViewTraits>(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, size));
+}
 
 // Hands `check` the whole file through a read-only view, without copying it; false when it cannot be
 // mapped. Every handle of ours on it shares reading only, so nobody can change it meanwhile.
@@ -67,9 +64,9 @@ bool ContentPasses(HANDLE handle, const ContentCheck& check) {
   }
   const auto count = static_cast<std::size_t>(size.QuadPart);
   if (count == 0) return check({});  // an empty file has no view
-  const FileView view(handle, count);
-  if (!view.data()) return false;
-  return check(std::span<const std::uint8_t>(view.data(), count));
+  const auto view = MapWholeFile(handle, count);
+  if (!view) return false;
+  return check(std::span<const std::uint8_t>(static_cast<const std::uint8_t*>(view.get()), count));
 }
 
 // Opens `path` for reading, sharing `share`, and keeps the handle only when it is a plain file standing

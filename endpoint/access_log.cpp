@@ -13,17 +13,16 @@
 #include <ctime>
 #include <thread>
 
+#include "base/lower_hex.h"
+
 namespace isetup::endpoint {
 namespace {
 
 void AppendEscaped(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\') {
-      out += "\\x";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
+      out += "\\x" + HexDigits(byte, 2, HexCase::kUpper);
     } else {
       out += c;
     }

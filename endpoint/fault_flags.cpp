@@ -3,9 +3,9 @@
 
 #include <charconv>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <limits>
+
+#include "base/file_contents.h"
 
 namespace isetup::endpoint {
 namespace {
@@ -135,11 +135,9 @@ std::optional<std::string> ApplyFaultFlag(std::string_view flag, std::map<Stage,
 }
 
 std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) return std::nullopt;
-  return bytes;
+  FileContents contents = ReadFileContents(path, std::numeric_limits<std::uint64_t>::max());
+  if (!contents.problem.empty()) return std::nullopt;
+  return std::move(contents.bytes);
 }
 
 }  // namespace isetup::endpoint

@@ -13,6 +13,9 @@
 #include <limits>
 #include <utility>
 
+#include "base/lower_hex.h"
+#include "base/unique_fd_posix.h"
+
 namespace isetup::endpoint {
 namespace {
 
@@ -32,22 +35,10 @@ SystemClock::time_point ModifiedAt(const FileStamp& stamp) {
       std::chrono::duration_cast<SystemClock::duration>(std::chrono::nanoseconds(stamp.modifiedNs)));
 }
 
-// A descriptor that closes itself.
-class File {
- public:
-  // O_NOFOLLOW: a link named in the folder could lead anywhere on the machine.
-  explicit File(const std::filesystem::path& path)
-      : fd_(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK)) {}
-  ~File() {
-    if (fd_ >= 0) close(fd_);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
+// O_NOFOLLOW: a link named in the folder could lead anywhere on the machine.
+UniqueFd OpenPlainFile(const std::filesystem::path& path) {
+  return UniqueFd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK));
+}
 
 std::string SystemError(int error) {
   return error == ELOOP ? "it is a symbolic link; the folder takes plain files only" : std::strerror(error);
@@ -55,24 +46,10 @@ std::string SystemError(int error) {
 
 std::optional<Sha256Digest> ParseDigest(std::string_view hex) {
   Sha256Digest digest{};
-  if (hex.size() != 2 * digest.size()) return std::nullopt;
-  for (std::size_t i = 0; i < digest.size(); ++i) {
-    std::uint8_t byte = 0;
-    const auto [stop, error] = std::from_chars(hex.data() + 2 * i, hex.data() + 2 * i + 2, byte, 16);
-    if (error != std::errc() || stop != hex.data() + 2 * i + 2) return std::nullopt;
-    digest[i] = byte;
-  }
+  const auto bytes = ParseHexAnyCase(hex, digest.size());
+  if (!bytes) return std::nullopt;
+  std::copy(bytes->begin(), bytes->end(), digest.begin());
   return digest;
-}
-
-std::string DigestText(const Sha256Digest& digest) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (const std::uint8_t byte : digest) {
-    text += kHex[byte >> 4];
-    text += kHex[byte & 0xF];
-  }
-  return text;
 }
 
 // The whole file into `out`, which holds `size` bytes afterwards; false when it yields more or fewer.
@@ -109,9 +86,9 @@ struct ManifestFile {
 ManifestFile ReadManifest(const std::filesystem::path& folder) {
   ManifestFile result;
   const std::filesystem::path path = folder / kManifestName;
-  File file(path);
+  const UniqueFd file = OpenPlainFile(path);
   struct stat info {};
-  if (file.fd() < 0 || fstat(file.fd(), &info) != 0) {
+  if (file.get() < 0 || fstat(file.get(), &info) != 0) {
     result.error = "cannot open " + path.string() + ": " + SystemError(errno);
     return result;
   }
@@ -126,7 +103,7 @@ ManifestFile ReadManifest(const std::filesystem::path& folder) {
   }
   std::vector<std::uint8_t> bytes;
   std::string error;
-  if (!ReadExactly(file.fd(), static_cast<std::size_t>(info.st_size), bytes, error)) {
+  if (!ReadExactly(file.get(), static_cast<std::size_t>(info.st_size), bytes, error)) {
     result.error = "cannot read " + path.string() + ": " + error;
     return result;
   }
@@ -232,9 +209,9 @@ LoadedRelease LoadReleaseFolder(const std::filesystem::path& folder, SystemClock
   }
   const Manifest& manifest = *manifestFile.manifest;
   const std::filesystem::path path = folder / manifest.fileName;
-  File file(path);
+  const UniqueFd file = OpenPlainFile(path);
   struct stat before {};
-  if (file.fd() < 0 || fstat(file.fd(), &before) != 0) {
+  if (file.get() < 0 || fstat(file.get(), &before) != 0) {
     result.error = "cannot open the installer " + path.string() + ": " + SystemError(errno);
     return result;
   }
@@ -267,12 +244,12 @@ LoadedRelease LoadReleaseFolder(const std::filesystem::path& folder, SystemClock
 
   Release release{manifest.versionText, {}, manifest.fileName};
   std::string error;
-  if (!ReadExactly(file.fd(), static_cast<std::size_t>(before.st_size), release.installer, error)) {
+  if (!ReadExactly(file.get(), static_cast<std::size_t>(before.st_size), release.installer, error)) {
     result.error = "cannot read the installer " + path.string() + ": " + error;
     return result;
   }
   struct stat after {};
-  if (fstat(file.fd(), &after) != 0 || !(StampOf(after) == result.stamp.installer)) {
+  if (fstat(file.get(), &after) != 0 || !(StampOf(after) == result.stamp.installer)) {
     result.error = "the installer " + path.string() + " changed while being read";
     return result;
   }
@@ -290,8 +267,8 @@ LoadedRelease LoadReleaseFolder(const std::filesystem::path& folder, SystemClock
     return result;
   }
   if (manifest.sha256 && *manifest.sha256 != *digest) {
-    result.error = "the installer " + path.string() + " has the SHA-256 " + DigestText(*digest) +
-                   ", the manifest says sha256=" + DigestText(*manifest.sha256);
+    result.error = "the installer " + path.string() + " has the SHA-256 " + LowerHex(*digest) +
+                   ", the manifest says sha256=" + LowerHex(*manifest.sha256);
     return result;
   }
   if (auto problem = CheckRelease(release)) {

@@ -12,11 +12,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/openssl_objects_posix.h"
+
 namespace isetup::endpoint {
 
 struct ReplySigner::Key {
-  EVP_PKEY* pkey = nullptr;
-  ~Key() { EVP_PKEY_free(pkey); }
+  EvpKey pkey;
 };
 
 namespace {
@@ -44,7 +45,7 @@ ReplySigner::Loaded ReplySigner::Load(const std::string& path) {
   }
   auto key = std::make_unique<Key>();
   // No pass phrase callback: an encrypted key is refused instead of prompting on a terminal.
-  key->pkey = PEM_read_PrivateKey(file, nullptr, [](char*, int, int, void*) { return 0; }, nullptr);
+  key->pkey.reset(PEM_read_PrivateKey(file, nullptr, [](char*, int, int, void*) { return 0; }, nullptr));
   std::fclose(file);
   if (!key->pkey) {
     result.error = "the signing key " + path + " is not an unencrypted PEM private key: " + OpenSslError();
@@ -52,8 +53,8 @@ ReplySigner::Loaded ReplySigner::Load(const std::string& path) {
   }
   char group[64] = {};
   std::size_t length = 0;
-  if (!EVP_PKEY_is_a(key->pkey, "EC") ||
-      EVP_PKEY_get_utf8_string_param(key->pkey, OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group, &length) != 1 ||
+  if (!EVP_PKEY_is_a(key->pkey.get(), "EC") ||
+      EVP_PKEY_get_utf8_string_param(key->pkey.get(), OSSL_PKEY_PARAM_GROUP_NAME, group, sizeof group, &length) != 1 ||
       std::string(group) != "prime256v1") {
     result.error = "the signing key " + path + " is not an ECDSA P-256 (prime256v1) key";
     return result;
@@ -63,34 +64,32 @@ ReplySigner::Loaded ReplySigner::Load(const std::string& path) {
 }
 
 std::optional<ReplySignature> ReplySigner::Sign(std::string_view message) const {
-  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  const EvpDigestContext context(EVP_MD_CTX_new());
   if (!context) return std::nullopt;
   std::vector<unsigned char> der;
   std::size_t length = 0;
   const auto* bytes = reinterpret_cast<const unsigned char*>(message.data());
-  bool done = EVP_DigestSignInit(context, nullptr, EVP_sha256(), nullptr, key_->pkey) == 1 &&
-              EVP_DigestSign(context, nullptr, &length, bytes, message.size()) == 1;
+  bool done = EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key_->pkey.get()) == 1 &&
+              EVP_DigestSign(context.get(), nullptr, &length, bytes, message.size()) == 1;
   if (done) {
     der.resize(length);
-    done = EVP_DigestSign(context, der.data(), &length, bytes, message.size()) == 1;
+    done = EVP_DigestSign(context.get(), der.data(), &length, bytes, message.size()) == 1;
     der.resize(length);
   }
-  EVP_MD_CTX_free(context);
   if (!done) {
     ERR_clear_error();
     return std::nullopt;
   }
 
   const unsigned char* cursor = der.data();
-  ECDSA_SIG* signature = d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(der.size()));
+  const EcdsaSignature signature(d2i_ECDSA_SIG(nullptr, &cursor, static_cast<long>(der.size())));
   if (!signature) {
     ERR_clear_error();
     return std::nullopt;
   }
   ReplySignature raw{};
-  const bool converted = BN_bn2binpad(ECDSA_SIG_get0_r(signature), raw.data(), 32) == 32 &&
-                         BN_bn2binpad(ECDSA_SIG_get0_s(signature), raw.data() + 32, 32) == 32;
-  ECDSA_SIG_free(signature);
+  const bool converted = BN_bn2binpad(ECDSA_SIG_get0_r(signature.get()), raw.data(), 32) == 32 &&
+                         BN_bn2binpad(ECDSA_SIG_get0_s(signature.get()), raw.data() + 32, 32) == 32;
   if (!converted) return std::nullopt;
   return raw;
 }

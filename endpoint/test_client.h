@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_fd_posix.h"
+
 namespace isetup::endpoint::testing {
 
 // What a raw client saw on one connection.
@@ -43,25 +45,24 @@ class RawConnection {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    connected_ = connect(fd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
   }
-  ~RawConnection() { close(fd_); }
   RawConnection(const RawConnection&) = delete;
   RawConnection& operator=(const RawConnection&) = delete;
 
   bool Send(const std::string& request) {
-    return connected_ && send(fd_, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
+    return connected_ && send(fd_.get(), request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size());
   }
   // Reads until `enough` bytes are in, the stream ends, or nothing comes for `idleMs`.
   void Read(RawResult& result, std::size_t enough, int idleMs = 10000) {
     char buffer[4096];
     while (result.received.size() < enough) {
-      pollfd ready{fd_, POLLIN, 0};
+      pollfd ready{fd_.get(), POLLIN, 0};
       if (poll(&ready, 1, idleMs) <= 0) {
         result.timedOut = true;
         return;
       }
-      const ssize_t count = recv(fd_, buffer, sizeof buffer, 0);
+      const ssize_t count = recv(fd_.get(), buffer, sizeof buffer, 0);
       if (count <= 0) {
         result.endError = count < 0 ? errno : 0;
         return;
@@ -72,7 +73,7 @@ class RawConnection {
   void ReadToEnd(RawResult& result) { Read(result, std::string::npos); }
 
  private:
-  int fd_;
+  UniqueFd fd_;
   bool connected_ = false;
 };
 

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/ansi_text.h"
+#include "base/little_endian.h"
 #include "payload/byte_scan.h"
 
 namespace isetup {
@@ -32,11 +33,6 @@ std::optional<TagLocation> LocateTag(std::span<const std::uint8_t> bytes, std::s
   const std::size_t valueLength = std::min(kTagValueLength, bytes.size() - tag.valueOffset);
   tag.value.assign(reinterpret_cast<const char*>(bytes.data() + tag.valueOffset), valueLength);
   return tag;
-}
-
-std::uint32_t ReadLittleEndian32(std::span<const std::uint8_t> bytes, std::size_t offset) {
-  return static_cast<std::uint32_t>(bytes[offset]) | static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |
-         static_cast<std::uint32_t>(bytes[offset + 2]) << 16 | static_cast<std::uint32_t>(bytes[offset + 3]) << 24;
 }
 
 }  // namespace
@@ -74,7 +70,7 @@ std::optional<std::string> CheckTagHeader(std::span<const std::uint8_t> bytes, s
     return "the " + name + " tag is cut off by the end of the data";
   }
   if (markerOffset < kLengthFieldSize) return "the " + name + " tag has no string header before it";
-  const std::uint32_t length = ReadLittleEndian32(bytes, markerOffset - kLengthFieldSize);
+  const std::uint32_t length = LoadU32(bytes, markerOffset - kLengthFieldSize);
   if (length != textLength) {
     return "the " + name + " tag's string header gives the length " + std::to_string(length) + ", not " +
            std::to_string(textLength);

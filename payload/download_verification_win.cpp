@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "base/file_handle_win.h"
 #include "base/win32_error_win.h"
 #include "payload/checksum.h"
 
@@ -30,19 +31,14 @@ class OpenedFile {
   explicit OpenedFile(const std::wstring& path)
       : handle_(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
-    if (handle_ == INVALID_HANDLE_VALUE) ThrowLastError("cannot open the downloaded installer");
-  }
-  OpenedFile(const OpenedFile&) = delete;
-  OpenedFile& operator=(const OpenedFile&) = delete;
-  ~OpenedFile() {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    if (!handle_) ThrowLastError("cannot open the downloaded installer");
   }
 
   // The size as the 32-bit value it is compared with; a file of 2 GiB or more cannot be the installer and
   // would otherwise wrap around onto a plausible size.
   std::int32_t Size() const {
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(handle_, &size)) ThrowLastError("cannot take the size of the downloaded installer");
+    if (!GetFileSizeEx(handle_.get(), &size)) ThrowLastError("cannot take the size of the downloaded installer");
     if (size.QuadPart > std::numeric_limits<std::int32_t>::max()) {
       ThrowWin32Error(ERROR_FILE_TOO_LARGE, "the downloaded installer is larger than 2 GiB");
     }
@@ -58,7 +54,7 @@ class OpenedFile {
     while (done < count) {
       const DWORD want = static_cast<DWORD>(std::min(count - done, chunk.size()));
       DWORD read = 0;
-      if (!ReadFile(handle_, chunk.data(), want, &read, nullptr)) {
+      if (!ReadFile(handle_.get(), chunk.data(), want, &read, nullptr)) {
         ThrowLastError("cannot read the downloaded installer");
       }
       if (read == 0) ThrowWin32Error(ERROR_HANDLE_EOF, "the downloaded installer ended before its size");
@@ -68,13 +64,11 @@ class OpenedFile {
   }
 
   void Close() {
-    HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    if (!CloseHandle(handle)) ThrowLastError("cannot close the downloaded installer");
+    if (!CloseHandle(handle_.release())) ThrowLastError("cannot close the downloaded installer");
   }
 
  private:
-  HANDLE handle_;
+  FileHandle handle_;
 };
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <optional>
 
+#include "base/little_endian.h"
+#include "base/lower_hex.h"
+
 namespace isetup {
 namespace {
 
@@ -25,18 +28,9 @@ class Reader {
  public:
   explicit Reader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
   std::size_t size() const { return bytes_.size(); }
-  bool Has(std::uint64_t offset, std::uint64_t count) const {
-    return offset <= bytes_.size() && count <= bytes_.size() - offset;
-  }
-  std::optional<std::uint16_t> U16(std::uint64_t offset) const {
-    if (!Has(offset, 2)) return std::nullopt;
-    return static_cast<std::uint16_t>(bytes_[offset] | bytes_[offset + 1] << 8);
-  }
-  std::optional<std::uint32_t> U32(std::uint64_t offset) const {
-    if (!Has(offset, 4)) return std::nullopt;
-    return static_cast<std::uint32_t>(bytes_[offset]) | static_cast<std::uint32_t>(bytes_[offset + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes_[offset + 2]) << 16 | static_cast<std::uint32_t>(bytes_[offset + 3]) << 24;
-  }
+  bool Has(std::uint64_t offset, std::uint64_t count) const { return HasBytes(bytes_.size(), offset, count); }
+  std::optional<std::uint16_t> U16(std::uint64_t offset) const { return ReadU16(bytes_, offset); }
+  std::optional<std::uint32_t> U32(std::uint64_t offset) const { return ReadU32(bytes_, offset); }
 
  private:
   std::span<const std::uint8_t> bytes_;
@@ -67,13 +61,7 @@ struct ParsedHeaders {
 };
 
 std::string Hex(std::uint64_t value) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  do {
-    text.insert(text.begin(), kDigits[value & 0xF]);
-    value >>= 4;
-  } while (value != 0);
-  return "0x" + text;
+  return "0x" + HexDigits(value, 1, HexCase::kUpper);
 }
 
 ParsedHeaders ParseHeaders(std::span<const std::uint8_t> image) {

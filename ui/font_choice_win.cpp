@@ -13,12 +13,11 @@ int CALLBACK CollectFace(const LOGFONTW* font, const TEXTMETRICW*, DWORD, LPARAM
 
 FontFaces EnumerateFaces() {
   FontFaces faces;
-  const HDC screen = GetDC(nullptr);
+  const WindowDC screen(nullptr);
   if (!screen) return faces;
   LOGFONTW all{};
   all.lfCharSet = DEFAULT_CHARSET;  // every family once per character set; FontFaces drops the repeats
-  EnumFontFamiliesExW(screen, &all, CollectFace, reinterpret_cast<LPARAM>(&faces), 0);
-  ReleaseDC(nullptr, screen);
+  EnumFontFamiliesExW(screen.get(), &all, CollectFace, reinterpret_cast<LPARAM>(&faces), 0);
   return faces;
 }
 

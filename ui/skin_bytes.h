@@ -6,16 +6,9 @@
 #include <optional>
 #include <span>
 
+#include "base/little_endian.h"
+
 namespace isetup::ui {
-
-inline std::uint16_t LoadU16(std::span<const std::uint8_t> data, std::size_t at) {
-  return static_cast<std::uint16_t>(data[at] | (data[at + 1] << 8));
-}
-
-inline std::uint32_t LoadU32(std::span<const std::uint8_t> data, std::size_t at) {
-  return static_cast<std::uint32_t>(data[at]) | (static_cast<std::uint32_t>(data[at + 1]) << 8) |
-         (static_cast<std::uint32_t>(data[at + 2]) << 16) | (static_cast<std::uint32_t>(data[at + 3]) << 24);
-}
 
 inline std::int32_t LoadI32(std::span<const std::uint8_t> data, std::size_t at) {
   return static_cast<std::int32_t>(LoadU32(data, at));

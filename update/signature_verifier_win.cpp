@@ -7,49 +7,25 @@
 
 #include <cstring>
 
+#include "base/cng_handles_win.h"
 #include "payload/sha256.h"
 
 namespace isetup {
 namespace {
 
-class AlgorithmProvider {
- public:
-  explicit AlgorithmProvider(LPCWSTR algorithm) {
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&handle_, algorithm, nullptr, 0))) handle_ = nullptr;
+// The P-256 public key given as its raw point; an empty owner when CNG refuses it.
+CngKey ImportKey(BCRYPT_ALG_HANDLE algorithm, const UpdateKey& point) noexcept {
+  // BCRYPT_ECCKEY_BLOB followed by X and Y.
+  unsigned char blob[sizeof(BCRYPT_ECCKEY_BLOB) + 64];
+  const BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32};
+  std::memcpy(blob, &header, sizeof header);
+  std::memcpy(blob + sizeof header, point.data(), point.size());
+  BCRYPT_KEY_HANDLE handle = nullptr;
+  if (!BCRYPT_SUCCESS(BCryptImportKeyPair(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &handle, blob, sizeof blob, 0))) {
+    return CngKey();
   }
-  ~AlgorithmProvider() {
-    if (handle_) BCryptCloseAlgorithmProvider(handle_, 0);
-  }
-  AlgorithmProvider(const AlgorithmProvider&) = delete;
-  AlgorithmProvider& operator=(const AlgorithmProvider&) = delete;
-  BCRYPT_ALG_HANDLE get() const { return handle_; }
-
- private:
-  BCRYPT_ALG_HANDLE handle_ = nullptr;
-};
-
-class ImportedKey {
- public:
-  ImportedKey(BCRYPT_ALG_HANDLE algorithm, const UpdateKey& point) {
-    // BCRYPT_ECCKEY_BLOB followed by X and Y.
-    unsigned char blob[sizeof(BCRYPT_ECCKEY_BLOB) + 64];
-    const BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 32};
-    std::memcpy(blob, &header, sizeof header);
-    std::memcpy(blob + sizeof header, point.data(), point.size());
-    if (!BCRYPT_SUCCESS(BCryptImportKeyPair(algorithm, nullptr, BCRYPT_ECCPUBLIC_BLOB, &handle_, blob, sizeof blob, 0))) {
-      handle_ = nullptr;
-    }
-  }
-  ~ImportedKey() {
-    if (handle_) BCryptDestroyKey(handle_);
-  }
-  ImportedKey(const ImportedKey&) = delete;
-  ImportedKey& operator=(const ImportedKey&) = delete;
-  BCRYPT_KEY_HANDLE get() const { return handle_; }
-
- private:
-  BCRYPT_KEY_HANDLE handle_ = nullptr;
-};
+  return CngKey(handle);
+}
 
 }  // namespace
 
@@ -59,10 +35,10 @@ bool VerifyReplySignature(const UpdateKey& key, std::string_view message, const 
     hasher.Update(std::span(reinterpret_cast<const std::uint8_t*>(message.data()), message.size()));
     auto digest = hasher.Finish();
     if (!digest) return false;
-    const AlgorithmProvider ecdsa(BCRYPT_ECDSA_P256_ALGORITHM);
-    if (!ecdsa.get()) return false;
-    const ImportedKey imported(ecdsa.get(), key);
-    if (!imported.get()) return false;
+    const CngAlgorithm ecdsa = OpenCngAlgorithm(BCRYPT_ECDSA_P256_ALGORITHM);
+    if (!ecdsa) return false;
+    const CngKey imported = ImportKey(ecdsa.get(), key);
+    if (!imported) return false;
     ReplySignature copy = signature;  // CNG takes non-const pointers
     return BCryptVerifySignature(imported.get(), nullptr, digest->data(), digest->size(), copy.data(), copy.size(),
                                  0) == 0;  // STATUS_SUCCESS; STATUS_INVALID_SIGNATURE otherwise

@@ -1,18 +1,9 @@
 // Packed version numbers, the strict integer conversion they are read with, and their text forms.
 #include "update/version.h"
 
+#include "base/lower_hex.h"
 
 namespace isetup {
-namespace {
-
-int HexDigitValue(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
-
-}  // namespace
 
 std::optional<std::int32_t> StrToIntStrict(std::wstring_view text) {
   std::size_t i = 0;
@@ -68,10 +59,7 @@ PackedVersion ParsePackedVersion(std::wstring_view text) {
 }
 
 std::wstring PackedVersionHex(PackedVersion version) {
-  static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
-  std::wstring hex(8, L'0');
-  for (int i = 7; i >= 0; --i, version >>= 4) hex[static_cast<std::size_t>(i)] = kDigits[version & 0xFu];
-  return hex;
+  return WideHexDigits(version, 8, HexCase::kUpper);
 }
 
 std::wstring PackedVersionText(PackedVersion version) {

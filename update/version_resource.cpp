@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "base/little_endian.h"
 #include "payload/pe_resources.h"
 
 namespace isetup {
@@ -14,14 +15,6 @@ constexpr std::size_t kHeaderSize = 6;  // wLength, wValueLength, wType
 constexpr std::size_t kFixedInfoSize = 52;
 constexpr std::uint32_t kFixedInfoSignature = 0xFEEF04BDu;
 
-std::uint32_t Read32(std::span<const std::uint8_t> b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
-}
-
-std::uint16_t Read16(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
-}
-
 FileVersionLookup Fail(std::string problem) { return FileVersionLookup{std::nullopt, std::move(problem)}; }
 
 }  // namespace
@@ -31,19 +24,23 @@ FileVersionLookup ReadFixedFileVersion(std::span<const std::uint8_t> block) {
   const std::size_t keyEnd = kHeaderSize + 2 * (kKey.size() + 1);
   const std::size_t fixed = (keyEnd + 3) / 4 * 4;
   if (block.size() < fixed + kFixedInfoSize) return Fail("the version resource is too short for its fixed part");
-  const std::size_t length = Read16(block, 0);
+  const std::size_t length = LoadU16(block, 0);
   if (length < fixed + kFixedInfoSize || length > block.size()) {
     return Fail("the version resource's length field " + std::to_string(length) + " does not fit its " +
                 std::to_string(block.size()) + " bytes");
   }
   for (std::size_t i = 0; i <= kKey.size(); ++i) {
     const char16_t expected = i < kKey.size() ? kKey[i] : u'\0';
-    if (Read16(block, kHeaderSize + 2 * i) != expected) return Fail("the version resource lacks its VS_VERSION_INFO key");
+    if (LoadU16(block, kHeaderSize + 2 * i) != expected) {
+      return Fail("the version resource lacks its VS_VERSION_INFO key");
+    }
   }
-  if (Read16(block, 2) < kFixedInfoSize) return Fail("the version resource has no fixed part (VS_FIXEDFILEINFO)");
-  if (Read32(block, fixed) != kFixedInfoSignature) return Fail("the version resource's fixed part lacks its signature");
-  const std::uint32_t ms = Read32(block, fixed + 8);
-  const std::uint32_t ls = Read32(block, fixed + 12);
+  if (LoadU16(block, 2) < kFixedInfoSize) return Fail("the version resource has no fixed part (VS_FIXEDFILEINFO)");
+  if (LoadU32(block, fixed) != kFixedInfoSignature) {
+    return Fail("the version resource's fixed part lacks its signature");
+  }
+  const std::uint32_t ms = LoadU32(block, fixed + 8);
+  const std::uint32_t ls = LoadU32(block, fixed + 12);
   return FileVersionLookup{FileVersionParts{static_cast<std::uint16_t>(ms >> 16), static_cast<std::uint16_t>(ms),
                                             static_cast<std::uint16_t>(ls >> 16), static_cast<std::uint16_t>(ls)},
                            {}};

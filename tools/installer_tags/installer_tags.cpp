@@ -181,16 +181,13 @@ std::optional<Arguments> Parse(const Command& command, std::span<const std::stri
 
 // Bytes as text, with anything but printable ASCII written as \xHH.
 std::string Printable(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text;
   for (const char c : bytes) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
       text += c;
     } else {
-      text += "\\x";
-      text += kDigits[byte >> 4];
-      text += kDigits[byte & 0xF];
+      text += "\\x" + HexDigits(byte, 2, HexCase::kUpper);
     }
   }
   return text;

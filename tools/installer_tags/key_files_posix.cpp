@@ -11,21 +11,22 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/openssl_objects_posix.h"
+
 namespace isetup::tools {
 namespace {
 
 // The PEM text that `write` puts into a memory BIO; empty when it fails.
 template <typename Write>
 std::string Pem(Write write) {
-  BIO* bio = BIO_new(BIO_s_mem());
+  const MemoryBio bio(BIO_new(BIO_s_mem()));
   if (!bio) return {};
   std::string text;
-  if (write(bio) == 1) {
+  if (write(bio.get()) == 1) {
     char* data = nullptr;
-    const long length = BIO_get_mem_data(bio, &data);
+    const long length = BIO_get_mem_data(bio.get(), &data);
     if (length > 0) text.assign(data, static_cast<std::size_t>(length));
   }
-  BIO_free(bio);
   return text;
 }
 
@@ -59,15 +60,14 @@ std::optional<std::string> WriteKeyPair(const std::string& privatePath, const st
   for (const std::string& path : {privatePath, publicPath}) {
     if (access(path.c_str(), F_OK) == 0) return path + " exists already; a key is never overwritten";
   }
-  EVP_PKEY* key = EVP_EC_gen("P-256");
+  const EvpKey key(EVP_EC_gen("P-256"));
   if (!key) {
     ERR_clear_error();
     return "OpenSSL could not make a P-256 key";
   }
   const std::string privatePem =
-      Pem([&](BIO* bio) { return PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr); });
-  const std::string publicPem = Pem([&](BIO* bio) { return PEM_write_bio_PUBKEY(bio, key); });
-  EVP_PKEY_free(key);
+      Pem([&](BIO* bio) { return PEM_write_bio_PrivateKey(bio, key.get(), nullptr, nullptr, 0, nullptr, nullptr); });
+  const std::string publicPem = Pem([&](BIO* bio) { return PEM_write_bio_PUBKEY(bio, key.get()); });
   ERR_clear_error();
   if (privatePem.empty() || publicPem.empty()) return "OpenSSL could not write the key as PEM";
 
