@@ -76,6 +76,23 @@ struct Server::Network {
   std::unique_ptr<AccessLogWriter> log;  // standard output, when no sink is set
 
   net::awaitable<void> Accept(Server& server);
+
+  // Closes the listening socket on the loop, which ends Accept.
+  void StopListening() {
+    net::post(loop, [this] {
+      boost::system::error_code ignored;
+      acceptor.close(ignored);
+    });
+  }
+  // Runs `work` on the strand of every open connection; the caller holds `mutex`.
+  template <class Work>
+  void PostToEachConnection(const Work& work) {
+    for (const auto& [key, weak] : connections) {
+      if (auto connection = weak.lock()) {
+        net::post(connection->stream.get_executor(), [connection, work] { work(*connection); });
+      }
+    }
+  }
 };
 
 namespace {
@@ -376,18 +393,11 @@ bool Server::Drain(std::chrono::milliseconds grace) {
   bool drained = true;
   if (network_ && !stopping_) {
     Network& network = *network_;
-    net::post(network.loop, [&network] {
-      boost::system::error_code ignored;
-      network.acceptor.close(ignored);
-    });
+    network.StopListening();
     std::unique_lock lock(network.mutex);
-    for (const auto& [key, weak] : network.connections) {
-      if (auto connection = weak.lock()) {
-        net::post(connection->stream.get_executor(), [connection] {
-          if (connection->awaitingRequest) connection->Close();
-        });
-      }
-    }
+    network.PostToEachConnection([](Connection& connection) {
+      if (connection.awaitingRequest) connection.Close();
+    });
     drained = network.allClosed.wait_for(lock, grace, [&network] { return network.connections.empty(); });
   }
   Stop();
@@ -398,17 +408,10 @@ void Server::Stop() {
   stopping_ = true;
   if (!network_) return;
   Network& network = *network_;
-  net::post(network.loop, [&network] {
-    boost::system::error_code ignored;
-    network.acceptor.close(ignored);
-  });
+  network.StopListening();
   {
     std::lock_guard lock(network.mutex);
-    for (const auto& [key, weak] : network.connections) {
-      if (auto connection = weak.lock()) {
-        net::post(connection->stream.get_executor(), [connection] { connection->Close(); });
-      }
-    }
+    network.PostToEachConnection([](Connection& connection) { connection.Close(); });
   }
   for (std::thread& thread : network.threads) {
     if (thread.joinable()) thread.join();
