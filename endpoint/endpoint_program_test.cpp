@@ -138,7 +138,6 @@ TEST_F(EndpointProgramTest, FaultFlagsReachTheServerAndSigintStopsAHang) {
   std::thread request([&] { EXPECT_FALSE(hanging.Get("/download/TalvimorasterSetup-2.53.0.0.exe")); });
   program.ReadLine();  // the 500
   program.Signal(SIGINT);
-  EXPECT_NE(program.WaitForErrorLine("answers still under way after --drain-ms were cut"), "");
   EXPECT_EQ(program.Wait(), 0);
   request.join();
 }
