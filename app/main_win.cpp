@@ -56,6 +56,7 @@ HWND CreateApplicationWindow(HINSTANCE instance) {
 void RunOnlineRoad(HINSTANCE instance, SetupRun& run) {
   // Inflating the skin's pictures goes on beside the making of the windows (the display connection).
   StartLoadingStoredSkin();
+  FixOnlineRunValues(run);
 
   // Before the first window: the window is drawn for the monitor's DPI, not stretched by the system. The
   // manifest usually says so already, and then this call changes nothing.

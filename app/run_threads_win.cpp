@@ -12,12 +12,8 @@
 #include "app/launch_guard_win.h"
 #include "app/setup_form_win.h"
 #include "run/thread_layer.h"
+#include "app/program_endpoint.h"
 #include "build_config.h"
-
-// A build may be given an endpoint of its own (the end-to-end tests' copies, one per loopback address).
-#ifndef INTERNETSETUP_PROGRAM_ENDPOINT_HOST_W
-#define INTERNETSETUP_PROGRAM_ENDPOINT_HOST_W INTERNETSETUP_ENDPOINT_HOST_W
-#endif
 #include "payload/blanked_sha256.h"
 #include "payload/download_verification.h"
 #include "payload/embedded_installer.h"
@@ -131,7 +127,7 @@ bool StartDownloadThread(SetupRun& run, SyncCallQueue& sync, TInternetSetupForm&
     // The URL moniker machinery wants COM on its thread.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     WorkerServicesWin services(run, sync, form);
-    const WorkerSettings settings{L"http://" INTERNETSETUP_PROGRAM_ENDPOINT_HOST_W L"/version.php",
+    const WorkerSettings settings{std::wstring(L"http://") + ProgramEndpointHost() + L"/version.php",
                                   INTERNETSETUP_PAYLOAD_VERSION_PACKED, BuiltInUpdateKey()};
     RunDownloadWorker(run, TheWorkerGate(), services, settings);
     if (SUCCEEDED(com)) CoUninitialize();

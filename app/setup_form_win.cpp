@@ -237,11 +237,14 @@ void TInternetSetupForm::ApplyDpi(int dpi, const RECT* suggested) {
 }
 
 void FixRunValues(SetupRun& run) {
-  run.AffiliateQuery = ExtractEmbeddedAffiliateQuery();
-  run.OwnVersionText = GetOwnFileVersion();
   run.TempFolder = GetTempFolder();
   run.SetupPath.Set(run.TempFolder + std::wstring(kSetupFileName));
   run.VersionInfoPath = run.TempFolder + std::wstring(kVersionInfoFileName);
+}
+
+void FixOnlineRunValues(SetupRun& run) {
+  run.AffiliateQuery = ExtractEmbeddedAffiliateQuery();
+  run.OwnVersionText = GetOwnFileVersion();
 }
 
 void RunOfflineRoad(SetupRun& run) {

@@ -22,9 +22,14 @@ class SyncCallQueue;
 // Private message that starts the run once the message loop is going (first private number + 301).
 inline constexpr UINT WM_START_SETUP = WM_USER + 301;
 
-// The values both roads need, fixed before any window or thread exists: the affiliate query, the
-// program's own version, the temp folder and the two paths in it.
+// The values both roads need, fixed before any window or thread exists: the temp folder and the two
+// paths in it.
 void FixRunValues(SetupRun& run);
+
+// The values only the online road needs (the affiliate query and the program's own version, for the
+// caption and the version request), fixed before its windows and threads: the offline road neither
+// scans the embedded installer for them nor loads version.dll.
+void FixOnlineRunValues(SetupRun& run);
 
 // The road without a connection, on the thread that runs the program: the embedded installer is written
 // and launched, once, and no window is ever made (nothing is shown on this road).

@@ -18,14 +18,12 @@ endfunction()
 if(WIN32)
   # internetsetup_add_setup_program(TARGET OUTPUT_NAME [UPDATE_KEY PEM] [ENDPOINT_HOST HOST:PORT]): the
   # program, checking its version replies with the public key in the PEM file UPDATE_KEY (none when
-  # empty), asking ENDPOINT_HOST (INTERNETSETUP_ENDPOINT_HOST when not given).
+  # empty), asking ENDPOINT_HOST (INTERNETSETUP_ENDPOINT_HOST when not given). Every copy links the one
+  # compiled program (is_app, app/CMakeLists.txt) and compiles only its key and its endpoint.
   function(internetsetup_add_setup_program target output_name)
     cmake_parse_arguments(PARSE_ARGV 2 arg "" "UPDATE_KEY;ENDPOINT_HOST" "")
-    set(app ${PROJECT_SOURCE_DIR}/app)
-    add_executable(${target} WIN32 ${app}/main_win.cpp ${app}/setup_form_win.cpp ${app}/run_threads_win.cpp
-                             ${app}/connectivity_check_win.cpp)
-    target_link_libraries(${target} PRIVATE is_app_launch is_monitor is_update is_ui is_payload is_run
-                                            is_base is_resources wininet urlmon shell32 ole32 bcrypt)
+    add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/app/program_endpoint.cpp)
+    target_link_libraries(${target} PRIVATE is_app)
     internetsetup_headers(${target} PRIVATE app)
     # Sections aligned to pages in the file let the loader map the 14 MB image instead of copying it.
     target_link_options(${target} PRIVATE -municode -mwindows -Wl,--file-alignment=4096)

@@ -38,7 +38,7 @@ struct SetupRunState {
 };
 
 // The process-wide values of a run. TempFolder, VersionInfoPath, AffiliateQuery and OwnVersionText are
-// fixed before any thread starts and only read afterwards.
+// fixed before any thread that reads them starts and only read afterwards.
 struct SetupRun {
   SetupRunState State;
   SharedText StatusText;
