@@ -23,7 +23,9 @@ if(WIN32)
   function(internetsetup_add_setup_program target output_name)
     cmake_parse_arguments(PARSE_ARGV 2 arg "" "UPDATE_KEY;ENDPOINT_HOST" "")
     add_executable(${target} WIN32 ${PROJECT_SOURCE_DIR}/app/program_endpoint.cpp)
-    target_link_libraries(${target} PRIVATE is_app)
+    # The resources are objects of their own: an object library's objects reach only the targets that
+    # link it directly, so each program links them itself.
+    target_link_libraries(${target} PRIVATE is_app is_resources)
     internetsetup_headers(${target} PRIVATE app)
     # Sections aligned to pages in the file let the loader map the 14 MB image instead of copying it.
     target_link_options(${target} PRIVATE -municode -mwindows -Wl,--file-alignment=4096)
@@ -32,6 +34,9 @@ if(WIN32)
     # of the start before the window shows.
     internetsetup_delay_load(${target} DLLS version urlmon wininet msimg32 oleacc bcrypt shell32 ole32 oleaut32)
     internetsetup_check_imports(${target} ALLOW ${INTERNETSETUP_KNOWN_DLLS})
+    add_test(NAME ${target}_carries_the_installer COMMAND installer-tags show $<TARGET_FILE:${target}>)
+    set_tests_properties(${target}_carries_the_installer PROPERTIES
+                         PASS_REGULAR_EXPRESSION "InternetSetup program; embedded installer RT_RCDATA 2")
     set_target_properties(${target} PROPERTIES OUTPUT_NAME ${output_name} RUNTIME_OUTPUT_DIRECTORY
                                                ${CMAKE_BINARY_DIR})
     internetsetup_add_update_key(${target} "${arg_UPDATE_KEY}")

@@ -4,18 +4,38 @@
 #   scripts/build.sh windows native [fuzz tsan ...]          one after the other, ninja's output as it comes
 #   scripts/build.sh --side-by-side windows native [...]     all at once, each into build/logs/build-PRESET.log,
 #                                                            with a line of progress every 15 s
+#   PRESET:TARGET in place of a preset builds only that target of it (log build-PRESET-TARGET.log)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_one() {
-  cmake --preset "$1" >/dev/null
-  cmake --build --preset "$1"
+  local preset=${1%%:*} target=()
+  [ "$preset" = "$1" ] || target=(--target "${1#*:}")
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" "${target[@]}"
+}
+log_of() { echo "build/logs/build-${1/:/-}.log"; }
+
+# A fresh prefix that no program ever runs in: the source of the shared one and of the end-to-end
+# template (scripts/test.sh), so that Wine builds a prefix once per tree. Wine makes it (about 10 s,
+# mostly waiting) while the builds run.
+export WINEDEBUG=-all
+fresh=$PWD/build/wineprefix-fresh
+mkdir -p build
+prefix_job=""
+if [ ! -f "$fresh/system.reg" ]; then
+  (WINEPREFIX=$fresh wineboot -i >/dev/null 2>&1; WINEPREFIX=$fresh wineserver -w) &
+  prefix_job=$!
+fi
+prefix_ready() {
+  [ -z "$prefix_job" ] || wait "$prefix_job"
+  [ -f build/wineprefix/system.reg ] || { rm -rf build/wineprefix; cp -a "$fresh" build/wineprefix; }
 }
 if [ "${1:-}" = --side-by-side ]; then
   shift
   mkdir -p build/logs
   declare -A jobs=()
   for preset in "$@"; do
-    build_one "$preset" >"build/logs/build-$preset.log" 2>&1 &
+    build_one "$preset" >"$(log_of "$preset")" 2>&1 &
     jobs[$preset]=$!
   done
   # Ninja's last "[done/total]" of each log, until every build has ended.
@@ -23,7 +43,7 @@ if [ "${1:-}" = --side-by-side ]; then
     local line=""
     for preset in "$@"; do
       local step
-      step=$(grep -oE '^\[[0-9]+/[0-9]+\]' "build/logs/build-$preset.log" 2>/dev/null | tail -1)
+      step=$(grep -oE '^\[[0-9]+/[0-9]+\]' "$(log_of "$preset")" 2>/dev/null | tail -1)
       line+=" $preset ${step:-[configuring]}"
     done
     echo "   building:$line"
@@ -37,17 +57,12 @@ if [ "${1:-}" = --side-by-side ]; then
   failed=()
   for preset in "$@"; do wait "${jobs[$preset]}" || failed+=("$preset"); done
   for preset in "${failed[@]}"; do
-    echo "== the $preset build failed; the end of build/logs/build-$preset.log:"
-    tail -30 "build/logs/build-$preset.log"
+    echo "== the $preset build failed; the end of $(log_of "$preset"):"
+    tail -30 "$(log_of "$preset")"
   done
   ((${#failed[@]} == 0)) || exit 1
   echo "   built: $*"
 else
   for preset in "$@"; do build_one "$preset"; done
 fi
-# A fresh prefix that no program ever runs in: the source of the shared one and of the end-to-end
-# template (scripts/test.sh), so that Wine builds a prefix once per tree.
-export WINEDEBUG=-all
-fresh=$PWD/build/wineprefix-fresh
-[ -f "$fresh/system.reg" ] || { WINEPREFIX=$fresh wineboot -i >/dev/null 2>&1; WINEPREFIX=$fresh wineserver -w; }
-[ -f build/wineprefix/system.reg ] || { rm -rf build/wineprefix; cp -a "$fresh" build/wineprefix; }
+prefix_ready

@@ -2,9 +2,10 @@
 # Builds both sides and runs every test: the portable core natively (ASan + UBSan), the Windows-side
 # tests under Wine, the end-to-end runs of the real program, a short seeded run of each fuzz target
 # (clang, libFuzzer) and the threaded tests under ThreadSanitizer. Ends with one "N passed, M failed" line.
-# What can overlap does: the end-to-end runs, which mostly wait on the program's pauses and time-outs, go
-# on beside the other builds and tests. First of all, scripts/check-deps.py checks that every folder
-# depends downwards only. Each stage's output is in build/logs.
+# What can overlap does: only what the end-to-end runs need is built first; those runs, which mostly wait
+# on the program's pauses and time-outs, then go on beside the rest of the builds (at a lower priority)
+# and the other tests. First of all, scripts/check-deps.py checks that every folder depends downwards
+# only. Each stage's output is in build/logs.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 started=$SECONDS
@@ -16,8 +17,9 @@ scripts/ensure-deps.sh || { echo "tests: 0 passed, 1 failed (packages missing)";
 scripts/check-deps.py native windows >build/logs/check-deps.log 2>&1 ||
   { cat build/logs/check-deps.log; echo "tests: 0 passed, 1 failed (a folder depends upwards)"; exit 1; }
 echo "   $(tail -1 build/logs/check-deps.log)"
-stage 2 "building the cross build and the native build side by side"
-scripts/build.sh --side-by-side windows native || { echo "tests: 0 passed, 1 failed (the build failed)"; exit 1; }
+stage 2 "building what the end-to-end runs need, cross and native side by side"
+scripts/build.sh --side-by-side windows:e2e_programs native:e2e_tests ||
+  { echo "tests: 0 passed, 1 failed (the build failed)"; exit 1; }
 
 stage 3 "starting the Wine session"
 source scripts/display.sh
@@ -54,17 +56,17 @@ running_tests() {
 summary_of() { grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "build/ctest-$1.log" | tail -1; }
 rm -f build/ctest-*.log
 
-stage 4 "end-to-end runs in the background; beside them the fuzz and tsan builds, then the other tests"
+stage 4 "end-to-end runs in the background; beside them the other builds, then the other tests"
 run_preset e2e &
 e2e=$!
 background+=("$e2e")
 (while sleep 30; do running_tests; done) &
 background+=("$!")
 status=0
-scripts/build.sh --side-by-side fuzz tsan || status=1
+nice -n 10 scripts/build.sh --side-by-side windows native fuzz tsan || status=1
 for preset in native windows fuzz tsan; do
   run_preset "$preset" || status=1
-  echo "   $preset: $(summary_of "$preset")"
+  echo "   $preset: $(summary_of "$preset") ($((SECONDS - started)) s so far)"
 done
 stage 5 "waiting for the end-to-end runs"
 wait "$e2e" || status=1

@@ -36,15 +36,6 @@ constexpr const char* kSetup = "TalvimorasterSetup.exe";
 constexpr const char* kSecond = "TalvimorasterSetup2.exe";
 constexpr const char* kNextVersion = "2.53.0.0";
 
-// The lane CTest gave this test ("id:3,slots:1" in CTEST_RESOURCE_GROUP_0_LANES); lane 2 without one.
-int Lane() {
-  const char* given = std::getenv("CTEST_RESOURCE_GROUP_0_LANES");
-  if (given == nullptr) return 2;
-  const std::string text = given;
-  const auto id = text.find("id:");
-  return id == std::string::npos ? 2 : std::stoi(text.substr(id + 3));
-}
-
 const Bytes& Embedded() {
   static const Bytes bytes = ReadBytes(Artifacts::EmbeddedPayload());
   return bytes;
@@ -465,7 +456,7 @@ TEST_P(FaultMatrix, OneLaunchInTime) {
   ResultLine result{scenario};
   const int lane = Lane();
   const int port = Artifacts::EndpointPort();
-  const std::string address = "127.0.0." + std::to_string(lane);
+  const std::string address = LaneAddress();
   WineSandbox sandbox(CurrentTestName());
   endpoint::Server server({kNextVersion, Next(), ""}, "");
   server.SetLogSink([](const std::string&) {});

@@ -65,13 +65,13 @@ TEST_P(PlantedDlls, BesideTheProgramEndWithOneLaunch) {
   endpoint::Server server({"2.53.0.0", ReadBytes(Artifacts::NextInstaller()), ""}, "");
   server.SetLogSink([](const std::string&) {});
   if (online) {
-    ASSERT_EQ(server.Start("127.0.0.1", Artifacts::EndpointPort()), Artifacts::EndpointPort());
+    ASSERT_EQ(server.Start(LaneAddress(), Artifacts::EndpointPort()), Artifacts::EndpointPort());
   }
 
   // A download folder with the program and the planted DLLs in it.
   const fs::path downloads = sandbox.DriveC() / "Downloads";
   fs::create_directories(downloads);
-  fs::copy_file(Artifacts::ProgramExe(), downloads / "InternetSetup.exe");
+  fs::copy_file(Artifacts::LaneProgram(Lane()), downloads / "InternetSetup.exe");
   for (const auto& name : planting.names) fs::copy_file(planting.dll(), downloads / name);
 
   const RunResult run = sandbox.Run({.online = online,
@@ -142,7 +142,7 @@ TEST_P(PlantedInTheTempFolder, IsNeverWrittenThroughAndTheRightInstallerIsLaunch
     server.SetFault(endpoint::Stage::Version, same);
   }
   if (entry.road != Road::Offline) {
-    ASSERT_EQ(server.Start("127.0.0.1", Artifacts::EndpointPort()), Artifacts::EndpointPort());
+    ASSERT_EQ(server.Start(LaneAddress(), Artifacts::EndpointPort()), Artifacts::EndpointPort());
   }
   const RunResult run = sandbox.Run({.online = entry.road != Road::Offline, .probeArgs = {}, .timeoutSeconds = 60});
   server.Stop();

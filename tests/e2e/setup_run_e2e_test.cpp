@@ -1,4 +1,4 @@
-// The real program under Wine, against the reference endpoint on 127.0.0.1: the main roads in detail
+// The real program under Wine, against the reference endpoint on a loopback address: the main roads in detail
 // (requests, texts, window) and acting on the window; the faults are in the fault matrix.
 #include <gtest/gtest.h>
 
@@ -91,7 +91,7 @@ class Online : public ::testing::Test {
   }
   void StartEndpoint() {
     const int port = Artifacts::EndpointPort();
-    ASSERT_EQ(server_->Start("127.0.0.1", port), port) << "the endpoint port is taken";
+    ASSERT_EQ(server_->Start(LaneAddress(), port), port) << "the endpoint port is taken";
   }
   RunResult RunProgram(std::vector<std::string> probeArgs = {}, int timeoutSeconds = 60) {
     RunResult run = sandbox_->Run({.online = true, .probeArgs = std::move(probeArgs), .timeoutSeconds = timeoutSeconds});

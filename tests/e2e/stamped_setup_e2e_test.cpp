@@ -40,7 +40,7 @@ class Stamped : public ::testing::Test {
     // C:\Distribution inside the prefix: the user folders such as Downloads are links out of it.
     program_ = sandbox_->TempFolder().parent_path().parent_path().parent_path() / "Distribution" / "InternetSetup.exe";
     fs::create_directories(program_.parent_path());
-    fs::copy_file(Artifacts::ProgramExe(), program_);
+    fs::copy_file(Artifacts::LaneProgram(Lane()), program_);
     const std::string command = Quoted(INSTALLER_TAGS_PROGRAM) + " stamp " + Quoted(program_.string()) +
                                 " --affid " + kAffid + " --affsid " + kAffsid + " >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
@@ -70,7 +70,7 @@ TEST_F(Stamped, OnlineSendsTheStampedTagsAndGetsAStampedInstaller) {
   server.SetLogSink([](const std::string&) {});
   endpoint::testing::RequestRecorder recorder(server);
   const int port = Artifacts::EndpointPort();
-  ASSERT_EQ(server.Start("127.0.0.1", port), port) << "the endpoint port is taken";
+  ASSERT_EQ(server.Start(LaneAddress(), port), port) << "the endpoint port is taken";
   const RunResult run = sandbox_->Run({.online = true, .probeArgs = {}, .timeoutSeconds = 60, .program = program_});
   server.Stop();
   EXPECT_TRUE(run.EverVisible());

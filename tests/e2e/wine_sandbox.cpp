@@ -80,6 +80,7 @@ fs::path Artifacts::RunningInstaller() {
   return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / "running_installer.exe";
 }
 fs::path Artifacts::LaneProgram(int lane) {
+  if (lane == 0) return ProgramExe();
   return fs::path(INTERNETSETUP_WINDOWS_BUILD_DIR) / ("InternetSetup-lane" + std::to_string(lane) + ".exe");
 }
 fs::path Artifacts::EmbeddedPayload() {
@@ -95,6 +96,15 @@ int Artifacts::EndpointPort() {
   const auto colon = host.rfind(':');
   return colon == std::string::npos ? 80 : std::stoi(host.substr(colon + 1));
 }
+
+int Lane() {
+  const char* given = std::getenv("CTEST_RESOURCE_GROUP_0_LANES");
+  const std::string text = given ? given : "";
+  const auto id = text.find("id:");
+  return id == std::string::npos ? 0 : std::stoi(text.substr(id + 3));
+}
+
+std::string LaneAddress() { return "127.0.0." + std::to_string(Lane() == 0 ? 1 : Lane()); }
 
 WineSandbox::WineSandbox(const std::string& name) : root_(fs::path(INTERNETSETUP_E2E_DIR) / "runs" / name) {
   fs::remove_all(root_);
@@ -189,7 +199,7 @@ RunResult WineSandbox::Run(const RunOptions& options) {
   const auto start = Clock::now();
   std::vector<std::string> programEnv = env;
   programEnv.insert(programEnv.end(), options.environment.begin(), options.environment.end());
-  const fs::path programPath = options.program.empty() ? Artifacts::ProgramExe() : options.program;
+  const fs::path programPath = options.program.empty() ? Artifacts::LaneProgram(Lane()) : options.program;
   Child program(WineCommand(options.online, programPath, {}), programEnv, false);
   result.exitCode = program.Wait(deadline);
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();

@@ -53,7 +53,8 @@ struct Artifacts {
   static std::filesystem::path PlantedDll();         // records its loading beside itself (*.loaded)
   static std::filesystem::path BareDll();            // the same without any of the system functions
   static std::filesystem::path RunningInstaller();   // tests/e2e/running_installer_win.cpp
-  static std::filesystem::path LaneProgram(int lane);  // the copy asking 127.0.0.<lane>
+  // The copy asking 127.0.0.<lane>; for lane 0 the build's program, asking 127.0.0.1.
+  static std::filesystem::path LaneProgram(int lane);
   static std::filesystem::path EmbeddedPayload();    // the installer InternetSetup.exe carries
   static std::filesystem::path NextInstaller();      // a newer sample installer (2.53.0.0)
   static std::filesystem::path WineTemplate();
@@ -82,6 +83,11 @@ class WineSandbox {
 };
 
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
+
+// The lane CTest gave the running test ("id:3,slots:1" in CTEST_RESOURCE_GROUP_0_LANES), so that
+// scenarios run side by side, each with its program copy and endpoint on 127.0.0.<lane>; 0 without one.
+int Lane();
+std::string LaneAddress();  // "127.0.0.<lane>", "127.0.0.1" for lane 0
 
 // The running test's "Suite.Name" with "/" made "_": a sandbox name of its own.
 std::string CurrentTestName();
