@@ -75,7 +75,7 @@ TEST(Offline, WritesAndLaunchesTheEmbeddedInstallerWithoutEverShowingTheWindow) 
   EXPECT_TRUE(run.snapshots.empty()) << "the offline road made the setup window";
   EXPECT_FALSE(fs::exists(leftover));
   EXPECT_TRUE(fs::exists(recent));
-  ExpectSingleLaunch(sandbox, run, "TalvimorasterSetup.exe", payload);
+  ASSERT_NO_FATAL_FAILURE(ExpectSingleLaunch(sandbox, run, "TalvimorasterSetup.exe", payload));
   EXPECT_EQ(run.launches[0].affid, "00000000");
   EXPECT_FALSE(fs::exists(sandbox.TempFolder() / "TalvimorasterLastVer.txt"));
   EXPECT_LT(run.seconds, 15.0);
