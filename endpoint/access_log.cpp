@@ -1,9 +1,13 @@
-// Formats access log lines in the common log format and writes them out on a thread of their own.
+// Formats access log lines in the common log format, writes them out on a thread of their own, and
+// routes the server's lines to a test's sink or to standard output.
 #include "endpoint/access_log.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <iostream>
 #include <thread>
 
 #include "base/lower_hex.h"
@@ -27,6 +32,20 @@ void AppendEscaped(std::string& out, std::string_view text) {
       out += c;
     }
   }
+}
+
+// The entry of one exchange, as of now, without its outcome.
+AccessLogEntry EntryOf(const std::string& peer, const HttpRequest* request, bool trust) {
+  AccessLogEntry entry;
+  entry.remoteAddress = peer;
+  if (request) {
+    if (trust) entry.remoteAddress = ForwardedClient(*request).value_or(peer);
+    entry.method = request->method;
+    entry.target = request->target;
+    entry.version = request->version;
+  }
+  entry.time = std::chrono::system_clock::now();
+  return entry;
 }
 
 }  // namespace
@@ -176,6 +195,59 @@ void AccessLogWriter::Write(std::string_view line) {
 std::uint64_t AccessLogWriter::Dropped() const {
   std::lock_guard lock(state_->mutex);
   return state_->dropped;
+}
+
+std::optional<std::string> ForwardedClient(const HttpRequest& request) {
+  std::optional<std::string> last;
+  for (const auto& [name, value] : request.headers) {
+    if (name.size() == 15 && strncasecmp(name.c_str(), "X-Forwarded-For", 15) == 0) last = value;
+  }
+  if (!last) return std::nullopt;
+  std::string entry = last->substr(last->rfind(',') == std::string::npos ? 0 : last->rfind(',') + 1);
+  entry.erase(0, entry.find_first_not_of(" \t"));
+  entry.erase(entry.find_last_not_of(" \t") + 1);
+  unsigned char scratch[sizeof(in6_addr)];
+  if (inet_pton(AF_INET, entry.c_str(), scratch) == 1 || inet_pton(AF_INET6, entry.c_str(), scratch) == 1) {
+    return entry;
+  }
+  return std::nullopt;
+}
+
+void AccessLog::SetTrustForwardedFor(bool trust) {
+  std::lock_guard lock(mutex_);
+  trustForwardedFor_ = trust;
+}
+
+void AccessLog::SetSink(std::function<void(const std::string&)> sink) {
+  std::lock_guard lock(mutex_);
+  sink_ = std::move(sink);
+}
+
+void AccessLog::UseStandardOutputUnlessSunk() {
+  std::lock_guard lock(mutex_);
+  if (sink_) return;
+  writer_ = std::make_unique<AccessLogWriter>(STDOUT_FILENO, 4 * 1024 * 1024, [](const std::string& notice) {
+    std::cerr << "internetsetup-endpoint: " + notice + "\n" << std::flush;
+  });
+}
+
+void AccessLog::Write(const std::string& peer, const HttpRequest* request, int status, std::size_t bodyBytes) const {
+  bool trust = false;
+  std::function<void(const std::string&)> sink;
+  {
+    std::lock_guard lock(mutex_);
+    trust = trustForwardedFor_;
+    sink = sink_;
+  }
+  AccessLogEntry entry = EntryOf(peer, request, trust);
+  entry.status = status;
+  entry.bodyBytes = bodyBytes;
+  const std::string line = FormatAccessLogLine(entry);
+  if (sink) {
+    sink(line);
+  } else if (writer_) {
+    writer_->Write(line);
+  }
 }
 
 }  // namespace isetup::endpoint
