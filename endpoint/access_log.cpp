@@ -48,10 +48,9 @@ AccessLogEntry EntryOf(const std::string& peer, const HttpRequest* request, bool
   return entry;
 }
 
-}  // namespace
-
-std::string FormatAccessLogLine(const AccessLogEntry& entry) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(entry.time);
+// "[08/Dec/2026:21:00:00 +0000]".
+std::string TimeStamp(std::chrono::system_clock::time_point time) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
   std::tm utc{};
   gmtime_r(&seconds, &utc);
   char stamp[40];
@@ -60,21 +59,28 @@ std::string FormatAccessLogLine(const AccessLogEntry& entry) {
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   std::snprintf(stamp, sizeof stamp, "[%02d/%s/%04d:%02d:%02d:%02d +0000]", utc.tm_mday, kMonths[utc.tm_mon],
                 utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+  return stamp;
+}
 
-  std::string line;
-  AppendEscaped(line, entry.remoteAddress.empty() ? std::string_view("-") : std::string_view(entry.remoteAddress));
-  line += " - - ";
-  line += stamp;
-  line += " \"";
+void AppendRequestLine(std::string& line, const AccessLogEntry& entry) {
   if (entry.method.empty() && entry.target.empty() && entry.version.empty()) {
     line += '-';  // no request line could be read (a time-out, a refused connection)
-  } else {
-    AppendEscaped(line, entry.method);
-    line += ' ';
-    AppendEscaped(line, entry.target);
-    line += ' ';
-    AppendEscaped(line, entry.version);
+    return;
   }
+  AppendEscaped(line, entry.method);
+  line += ' ';
+  AppendEscaped(line, entry.target);
+  line += ' ';
+  AppendEscaped(line, entry.version);
+}
+
+}  // namespace
+
+std::string FormatAccessLogLine(const AccessLogEntry& entry) {
+  std::string line;
+  AppendEscaped(line, entry.remoteAddress.empty() ? std::string_view("-") : std::string_view(entry.remoteAddress));
+  line += " - - " + TimeStamp(entry.time) + " \"";
+  AppendRequestLine(line, entry);
   line += "\" ";
   line += entry.status == 0 ? std::string("-") : std::to_string(entry.status);
   line += ' ';
@@ -95,6 +101,15 @@ struct AccessLogWriter::State {
   bool stopping = false;
   bool exited = false;
 
+  // Whether to stop waiting for room: one second after the writer was asked to stop.
+  bool GiveUp(std::chrono::steady_clock::time_point& giveUpAt) {
+    std::lock_guard lock(mutex);
+    if (stopping && giveUpAt == std::chrono::steady_clock::time_point::max()) {
+      giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    }
+    return std::chrono::steady_clock::now() >= giveUpAt;
+  }
+
   // Writes all of `text`, waiting for room at most until the writer is asked to stop and then one
   // more second; false when the descriptor fails or stays full.
   bool WriteOut(const std::string& text) {
@@ -105,11 +120,7 @@ struct AccessLogWriter::State {
       const int polled = poll(&ready, 1, 100);
       if (polled < 0 && errno != EINTR) return false;
       if (polled <= 0) {
-        std::lock_guard lock(mutex);
-        if (stopping && giveUpAt == std::chrono::steady_clock::time_point::max()) {
-          giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-        }
-        if (std::chrono::steady_clock::now() >= giveUpAt) return false;
+        if (GiveUp(giveUpAt)) return false;
         continue;
       }
       const ssize_t count = write(fd, text.data() + done, text.size() - done);
@@ -120,36 +131,46 @@ struct AccessLogWriter::State {
     return true;
   }
 
+  // Writes one batch of lines (the lock held on entry and on return, released while writing), counts
+  // what is lost and says so; false when the writer must end (stopping, and the batch did not go out).
+  bool WriteBatch(std::unique_lock<std::mutex>& lock) {
+    std::string batch;
+    batch.swap(queued);
+    const bool alreadyFailed = failed;
+    lock.unlock();
+    const bool written = !alreadyFailed && WriteOut(batch);
+    lock.lock();
+    const std::string message = written ? Recovered() : Lost(batch, alreadyFailed);
+    if (!message.empty() && notice) {
+      lock.unlock();
+      notice(message);
+      lock.lock();
+    }
+    return !(stopping && !written);
+  }
+
+  // After a batch went out: the notice of the lines dropped since the last notice, if any.
+  std::string Recovered() {
+    if (dropped == droppedReported) return {};
+    const std::string message = std::to_string(dropped - droppedReported) +
+                                " access log lines were dropped: the reader of the log did not keep up";
+    droppedReported = dropped;
+    return message;
+  }
+
+  // After a batch was lost: counts its lines; the notice when the descriptor has just failed for good.
+  std::string Lost(const std::string& batch, bool alreadyFailed) {
+    dropped += static_cast<std::uint64_t>(std::count(batch.begin(), batch.end(), '\n'));
+    if (alreadyFailed || (errno != EPIPE && errno != EBADF)) return {};
+    failed = true;
+    return "the access log cannot be written (" + std::string(std::strerror(errno)) + "); its lines are dropped from now on";
+  }
+
   void Run() {
     std::unique_lock lock(mutex);
     while (true) {
       changed.wait(lock, [&] { return stopping || !queued.empty(); });
-      if (queued.empty()) break;
-      std::string batch;
-      batch.swap(queued);
-      const bool alreadyFailed = failed;
-      lock.unlock();
-      const bool written = !alreadyFailed && WriteOut(batch);
-      std::string message;
-      lock.lock();
-      if (!written) {
-        dropped += static_cast<std::uint64_t>(std::count(batch.begin(), batch.end(), '\n'));
-        if (!alreadyFailed && (errno == EPIPE || errno == EBADF)) {
-          failed = true;
-          message = "the access log cannot be written (" + std::string(std::strerror(errno)) +
-                    "); its lines are dropped from now on";
-        }
-      } else if (dropped != droppedReported) {
-        message = std::to_string(dropped - droppedReported) +
-                  " access log lines were dropped: the reader of the log did not keep up";
-        droppedReported = dropped;
-      }
-      if (!message.empty() && notice) {
-        lock.unlock();
-        notice(message);
-        lock.lock();
-      }
-      if (stopping && !written) break;
+      if (queued.empty() || !WriteBatch(lock)) break;
     }
     exited = true;
     changed.notify_all();
