@@ -1,5 +1,5 @@
-// The access log: the line of one request in the common log format, and the writer that puts the
-// lines out without ever holding up the requests.
+// The access log: the line of one request in the common log format, the writer that puts the
+// lines out without ever holding up the requests, and the server's log that chooses where they go.
 #pragma once
 
 #include <chrono>
@@ -10,8 +10,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "endpoint/http_request.h"
 
 namespace isetup::endpoint {
 
@@ -49,6 +52,29 @@ class AccessLogWriter {
  private:
   struct State;
   std::shared_ptr<State> state_;  // shared with the writing thread, which may outlive this object
+};
+
+// The client as the proxy saw it: the last entry of the last X-Forwarded-For, if it is an address.
+std::optional<std::string> ForwardedClient(const HttpRequest& request);
+
+// The server's access log: one line per exchange, to the sink a test sets or else to standard output
+// through an AccessLogWriter. Thread affinity: any thread.
+class AccessLog {
+ public:
+  // Whether the line names the client from the last X-Forwarded-For entry (behind a proxy that sets it).
+  void SetTrustForwardedFor(bool trust);
+  void SetSink(std::function<void(const std::string& line)> sink);
+  // Unless a sink is set by now, the lines go to standard output from now on, the writer's notices
+  // to standard error. Called once, before any line is written.
+  void UseStandardOutputUnlessSunk();
+  // Logs one exchange: `request` null when no request line arrived, status 0 when nothing was sent.
+  void Write(const std::string& peer, const HttpRequest* request, int status, std::size_t bodyBytes) const;
+
+ private:
+  mutable std::mutex mutex_;
+  bool trustForwardedFor_ = false;
+  std::function<void(const std::string&)> sink_;
+  std::unique_ptr<AccessLogWriter> writer_;  // standard output, when no sink was set at the start
 };
 
 }  // namespace isetup::endpoint

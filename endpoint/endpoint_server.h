@@ -1,57 +1,27 @@
 // The reference version endpoint: answers /version.php with the four-line reply and serves the current
 // installer with the request's affiliate tags stamped in, optionally misbehaving on purpose for tests.
+// The server wires the parts together: the routes, the access log, the listener and its event loop.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
 
+#include "endpoint/access_log.h"
 #include "endpoint/http_request.h"
-#include "endpoint/http_response.h"
+#include "endpoint/release_catalog.h"
 #include "endpoint/reply_signer.h"
+#include "endpoint/routes.h"
+#include "endpoint/stage_fault.h"
 
 namespace isetup::endpoint {
 
-inline constexpr std::string_view kVersionPath = "/version.php";
-inline constexpr std::string_view kDownloadPrefix = "/download/";
-inline constexpr std::string_view kHealthPath = "/healthz";
 inline constexpr int kDefaultPort = 18352;
-// Upper bound of every hang; a hang ends earlier when the server stops.
-inline constexpr std::chrono::milliseconds kMaxHang = std::chrono::seconds(300);
-
-// What the endpoint offers: the current installer and its version text.
-struct Release {
-  std::string versionText;              // "a.b.c.d", each part 0..255 in decimal, packing to nonzero
-  std::vector<std::uint8_t> installer;  // the untagged installer as the vendor delivers it
-  std::string fileName;                 // last part of the download path; empty: "TalvimorasterSetup-<ver>.exe"
-};
-
-// The file name a release is served under (its own, or the default made from the version).
-std::string ReleaseFileName(const Release& release);
-
-// Why a version text cannot be announced, std::nullopt when it can: the reply's rule
-// (CheckReplyVersionText), which installer-tags follows too.
-[[nodiscard]] std::optional<std::string> CheckVersionText(std::string_view text);
-
-// Why a text cannot serve as a download file name (A-Z a-z 0-9 . - _, not beginning with a dot).
-[[nodiscard]] std::optional<std::string> CheckFileName(std::string_view name);
-
-// Why a release cannot be served (bad version text, unsafe file name, empty or oversized installer),
-// std::nullopt when it can.
-[[nodiscard]] std::optional<std::string> CheckRelease(const Release& release);
-
-// Why a text cannot stand as "host[:port]" in the reply's url line, std::nullopt when it can
-// (CheckReplyHost).
-[[nodiscard]] std::optional<std::string> CheckPublicHost(std::string_view host);
 
 // The bounds that keep a slow, malformed or greedy client from holding the server.
 struct ServerLimits {
@@ -69,25 +39,6 @@ struct ServerLimits {
   unsigned threads = 0;                    // event loop threads; 0: one per core
 };
 
-enum class Stage { Version, Installer };
-
-// How one stage misbehaves; the default behaves. Transport faults (truncate, reset, throttle, hang)
-// apply to whatever body the stage sends, the reply, a status page or the installer.
-struct StageFault {
-  int status = 0;                           // answer this HTTP status instead, with a short body
-  std::optional<std::string> body;          // version stage: send these raw bytes instead of the reply
-  std::int64_t sizeDelta = 0;               // version stage: announce size + delta
-  std::int32_t checksumDelta = 0;           // version stage: announce checksum + delta (wrapping)
-  std::optional<std::string> versionText;   // version stage: announce this version instead
-  std::optional<std::size_t> truncateAfter; // announce the whole length, close after N body bytes
-  std::optional<std::size_t> resetAfter;    // abort the connection with a reset after N body bytes
-  std::size_t throttleChunk = 0;            // with throttleDelayMs: send chunk bytes every delay ms
-  int throttleDelayMs = 0;
-  bool hang = false;                        // read the request, never answer (until Stop or the hang limit)
-  std::optional<std::size_t> hangAfter;     // send headers and N body bytes, then hang
-  std::optional<std::vector<std::uint8_t>> installerOverride;  // installer stage: serve these bytes verbatim
-};
-
 // One request as it arrived, handed to the request observer (tests) before it is answered.
 struct RequestRecord {
   std::string method;
@@ -95,21 +46,6 @@ struct RequestRecord {
   std::string query;   // raw text after "?", empty when none
   std::map<std::string, std::string> params;  // decoded; the first value of a repeated key
 };
-
-// What a request gets: the status, the headers of our own and the body, plus the transport faults to
-// apply while sending it. Made by the routes, sent by the connection.
-struct Response {
-  int status = 200;
-  std::string contentType;
-  std::vector<std::pair<std::string, std::string>> extra;  // further headers, in order
-  bool close = false;  // "Connection: close", and the connection ends after it
-  ResponseBody body;
-  StageFault transport;  // only the cuts, the throttle and the hangs are looked at
-  bool hang = false;     // read, never answered
-};
-
-// The text of a status page: "404 Not Found: detail" and CR LF.
-std::string StatusPage(int status, std::string_view detail = {});
 
 // An HTTP/1.1 server on Boost.Beast: one event loop run by ServerLimits::threads threads, each
 // connection a coroutine with a time-out on every read and write.
@@ -169,31 +105,17 @@ class Server {
   std::chrono::steady_clock::time_point HangDeadline() const;
 
  private:
-  struct ServedRelease;
-  struct Catalog;
   struct Network;
 
-  std::shared_ptr<const Catalog> CurrentCatalog() const;
-  StageFault FaultOf(Stage stage) const;
-  std::shared_ptr<const ReplySigner> ReplySignerInUse() const;
-
   const ServerLimits limits_;
-  // Swapped whole; a request takes one snapshot and answers from it alone.
-  std::atomic<std::shared_ptr<const Catalog>> catalog_;
-  std::mutex releaseMutex_;  // orders SetRelease calls against each other
-
+  Routes routes_;
+  AccessLog log_;
   mutable std::mutex mutex_;
-  std::string publicHost_;
-  std::string boundHost_;
-  bool trustForwardedFor_ = false;
-  std::map<Stage, StageFault> faults_;
-  std::shared_ptr<const ReplySigner> signer_;
   std::chrono::milliseconds hangLimit_ = kMaxHang;
   std::function<void(const RequestRecord&)> observer_;
-  std::function<void(const std::string&)> logSink_;
+  bool started_ = false;
   std::atomic<bool> stopping_{false};
   std::atomic<bool> draining_{false};
-  bool started_ = false;
 
   std::unique_ptr<Network> network_;
 };
