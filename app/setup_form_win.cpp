@@ -176,7 +176,7 @@ void TInternetSetupForm::PrepareLook() {
 }
 
 void TInternetSetupForm::AttachSkin() {
-  const bool blur = ui::SetupFormComponent(ui::ComponentRole::FrameSkin).frame.clientInactiveBlur;
+  const bool blur = ui::SetupFormComponent(ui::ComponentRole::FrameSkin).clientInactiveBlur;
   if (SkinData1 && SkinForm1.Attach(hwnd_, *SkinData1, kClientSize, blur)) return;
   // No skinned frame: the plain dialog frame, sized for the DPI.
   if ((GetWindowLongPtrW(hwnd_, GWL_STYLE) & WS_CAPTION) != WS_CAPTION) {
