@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -12,7 +13,7 @@ namespace {
 
 constexpr wchar_t kProbeClass[] = L"BaseWindowTestProbe";
 
-// Logs each message it handles with whether it was already bound to the window then.
+// Logs each message it handles, and whether it was bound to the window by then; may refuse WM_CREATE.
 class Probe final : public BaseWindow {
  public:
   struct Seen {
@@ -24,77 +25,63 @@ class Probe final : public BaseWindow {
     return CreateBound({.name = kProbeClass, .background = GetSysColorBrush(COLOR_BTNFACE)},
                        {.style = parent ? WS_CHILD : WS_POPUP, .width = 20, .height = 10, .parent = parent});
   }
+  bool Saw(UINT message) const {
+    return std::any_of(log_.begin(), log_.end(), [message](const Seen& seen) { return seen.message == message; });
+  }
   using BaseWindow::DestroyBound;
   using BaseWindow::OnOwnThread;
 
  private:
   LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
     log_.push_back({message, hwnd() != nullptr});
-    if (message == WM_CREATE && refuseCreate_) return -1;
-    return DefaultHandling(message, wParam, lParam);
+    return message == WM_CREATE && refuseCreate_ ? -1 : DefaultHandling(message, wParam, lParam);
   }
   std::vector<Seen>& log_;
   bool refuseCreate_;
 };
 
-bool Saw(const std::vector<Probe::Seen>& log, UINT message) {
-  for (const Probe::Seen& seen : log) {
-    if (seen.message == message) return true;
-  }
-  return false;
-}
-
 TEST(BaseWindow, BindsFromNcCreateAndUnbindsWhenTheWindowIsDestroyed) {
   std::vector<Probe::Seen> log;
   Probe top(log);
+  Probe child(log);
   ASSERT_TRUE(top.Create());
   ASSERT_FALSE(log.empty());
   EXPECT_EQ(log.front().message, static_cast<UINT>(WM_NCCREATE));
   EXPECT_TRUE(log.front().bound);
   EXPECT_FALSE(top.Create()) << "one window per object";
+  ASSERT_TRUE(child.Create(top.hwnd()));  // its class exists already
 
-  Probe child(log);
-  ASSERT_TRUE(child.Create(top.hwnd()));  // the class exists already
-  const HWND childWindow = child.hwnd();
   DestroyWindow(top.hwnd());  // takes the child with it
   EXPECT_EQ(top.hwnd(), nullptr);
   EXPECT_EQ(child.hwnd(), nullptr);
-  EXPECT_FALSE(IsWindow(childWindow));
-  EXPECT_TRUE(Saw(log, WM_DESTROY));
-  EXPECT_FALSE(Saw(log, WM_NCDESTROY)) << "WM_NCDESTROY only unbinds";
-
+  EXPECT_TRUE(top.Saw(WM_DESTROY));
+  EXPECT_FALSE(top.Saw(WM_NCDESTROY)) << "WM_NCDESTROY only unbinds";
   WNDCLASSEXW registered{};
   registered.cbSize = sizeof registered;
   ASSERT_TRUE(GetClassInfoExW(GetModuleHandleW(nullptr), kProbeClass, &registered));
   EXPECT_EQ(registered.hbrBackground, GetSysColorBrush(COLOR_BTNFACE));
+
+  Probe refusing(log, true);
+  EXPECT_FALSE(refusing.Create());
+  EXPECT_EQ(refusing.hwnd(), nullptr);
 }
 
 TEST(BaseWindow, DestroyBoundAndTheDestructorUnbindBeforeDestroying) {
   std::vector<Probe::Seen> log;
-  Probe probe(log);
-  ASSERT_TRUE(probe.Create());
-  const HWND window = probe.hwnd();
-  log.clear();
-  probe.DestroyBound();
-  EXPECT_FALSE(IsWindow(window));
-  EXPECT_EQ(probe.hwnd(), nullptr);
-  EXPECT_TRUE(log.empty()) << "the handler saw the window's last messages";
-
   HWND left = nullptr;
   {
-    Probe gone(log);
-    ASSERT_TRUE(gone.Create());
-    left = gone.hwnd();
+    Probe probe(log);
+    ASSERT_TRUE(probe.Create());
+    const HWND window = probe.hwnd();
+    log.clear();
+    probe.DestroyBound();
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(probe.hwnd(), nullptr);
+    EXPECT_TRUE(log.empty()) << "the handler saw the window's last messages";
+    ASSERT_TRUE(probe.Create());
+    left = probe.hwnd();
   }
   EXPECT_FALSE(IsWindow(left));
-}
-
-TEST(BaseWindow, AWindowThatRefusesCreationLeavesTheObjectUnbound) {
-  std::vector<Probe::Seen> log;
-  Probe probe(log, true);
-  EXPECT_FALSE(probe.Create());
-  EXPECT_EQ(probe.hwnd(), nullptr);
-  EXPECT_TRUE(Saw(log, WM_CREATE));
 }
 
 TEST(BaseWindow, OnlyTheCreatingThreadIsItsOwnOnceThereIsAWindow) {
