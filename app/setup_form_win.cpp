@@ -83,36 +83,22 @@ void LaunchOnce(SetupRun& run, HWND owner) {
 
 TInternetSetupForm::TInternetSetupForm(SetupRun& run, SyncCallQueue& sync) : run_(run), sync_(sync) {}
 
-bool TInternetSetupForm::Create(HINSTANCE instance, HWND owner) {
-  WNDCLASSEXW windowClass{};
-  windowClass.cbSize = sizeof(windowClass);
-  windowClass.lpfnWndProc = WindowProc;
-  windowClass.hInstance = instance;
-  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-  windowClass.lpszClassName = kClassName;
-  RegisterClassExW(&windowClass);
-
+bool TInternetSetupForm::Create(HWND owner) {
   // Created bare and hidden: the skin, the frame and the controls come only when the online road is about
   // to show the window (PrepareLook), so the offline road, which never shows it, pays for none of them.
   const SIZE frame = PlainFrameSize(ui::kDesignDpi);
-  ownerThread_ = GetCurrentThreadId();
-  hwnd_ = CreateWindowExW(kPlainExStyle, kClassName, L"", kPlainStyle, CW_USEDEFAULT, CW_USEDEFAULT, frame.cx,
-                          frame.cy, owner, nullptr, instance, this);
-  if (hwnd_ == nullptr) return false;
+  if (!CreateBound({.name = kClassName, .background = GetSysColorBrush(COLOR_BTNFACE)},
+                   {.exStyle = kPlainExStyle,
+                    .style = kPlainStyle,
+                    .x = CW_USEDEFAULT,
+                    .y = CW_USEDEFAULT,
+                    .width = frame.cx,
+                    .height = frame.cy,
+                    .parent = owner})) {
+    return false;
+  }
   FormCreate();
   return true;
-}
-
-LRESULT CALLBACK TInternetSetupForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    auto* self = static_cast<TInternetSetupForm*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    self->hwnd_ = hwnd;
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<TInternetSetupForm*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (self == nullptr) return DefWindowProcW(hwnd, message, wParam, lParam);
-  return self->HandleMessage(message, wParam, lParam);
 }
 
 LRESULT TInternetSetupForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -120,7 +106,7 @@ LRESULT TInternetSetupForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
   if (SkinForm1.HandleMessage(message, wParam, lParam, answer)) return answer;
   switch (message) {
     case WM_CREATE:
-      dpi_ = ui::WindowDpi(hwnd_);
+      dpi_ = ui::WindowDpi(hwnd());
       return 0;
     case WM_DPICHANGED:
       ApplyDpi(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
@@ -143,13 +129,13 @@ LRESULT TInternetSetupForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lP
       break;
     case WM_NCHITTEST: {
       // Nothing sizes the window.
-      const LRESULT hit = DefWindowProcW(hwnd_, message, wParam, lParam);
+      const LRESULT hit = DefaultHandling(message, wParam, lParam);
       return (hit >= HTLEFT && hit <= HTBOTTOMRIGHT) || hit == HTSIZE ? HTBORDER : hit;
     }
     default:
       break;
   }
-  return DefWindowProcW(hwnd_, message, wParam, lParam);
+  return DefaultHandling(message, wParam, lParam);
 }
 
 void StartLoadingStoredSkin() {
@@ -166,25 +152,25 @@ void TInternetSetupForm::PrepareLook() {
   LoadStoredSkin();
   // With a skin the frame is drawn by SkinForm1 alone; it sizes the window for its DPI as it attaches.
   if (SkinData1) {
-    SetWindowLongPtrW(hwnd_, GWL_STYLE, ui::kSkinnedFrameStyle);
-    SetWindowLongPtrW(hwnd_, GWL_EXSTYLE, 0);
+    SetWindowLongPtrW(hwnd(), GWL_STYLE, ui::kSkinnedFrameStyle);
+    SetWindowLongPtrW(hwnd(), GWL_EXSTYLE, 0);
   }
-  dpi_ = ui::WindowDpi(hwnd_);
+  dpi_ = ui::WindowDpi(hwnd());
   AttachSkin();
   CreateComponents();
   ApplyControlLook();
 }
 
 void TInternetSetupForm::AttachSkin() {
-  const bool blur = ui::SetupFormComponent(ui::ComponentRole::FrameSkin).frame.clientInactiveBlur;
-  if (SkinData1 && SkinForm1.Attach(hwnd_, *SkinData1, kClientSize, blur)) return;
+  const bool blur = ui::SetupFormComponent(ui::ComponentRole::FrameSkin).clientInactiveBlur;
+  if (SkinData1 && SkinForm1.Attach(hwnd(), *SkinData1, kClientSize, blur)) return;
   // No skinned frame: the plain dialog frame, sized for the DPI.
-  if ((GetWindowLongPtrW(hwnd_, GWL_STYLE) & WS_CAPTION) != WS_CAPTION) {
-    SetWindowLongPtrW(hwnd_, GWL_STYLE, kPlainStyle);
-    SetWindowLongPtrW(hwnd_, GWL_EXSTYLE, kPlainExStyle);
+  if ((GetWindowLongPtrW(hwnd(), GWL_STYLE) & WS_CAPTION) != WS_CAPTION) {
+    SetWindowLongPtrW(hwnd(), GWL_STYLE, kPlainStyle);
+    SetWindowLongPtrW(hwnd(), GWL_EXSTYLE, kPlainExStyle);
   }
   const SIZE frame = PlainFrameSize(dpi_);
-  SetWindowPos(hwnd_, nullptr, 0, 0, frame.cx, frame.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  SetWindowPos(hwnd(), nullptr, 0, 0, frame.cx, frame.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
 }
 
 void TInternetSetupForm::CreateComponents() {
@@ -194,10 +180,10 @@ void TInternetSetupForm::CreateComponents() {
   const ui::SetupFormBoxes boxes = ui::LayOutSetupForm(kClientSize, kPlainGaugeHeight);
   // Created in tab order: the button, the gauge, the label. A control that cannot be created leaves a
   // window without it; the run itself does not depend on them.
-  (void)CancelButton.Create(hwnd_, boxes.cancelButton, SetupFormComponent(ComponentRole::CancelButton),
+  (void)CancelButton.Create(hwnd(), boxes.cancelButton, SetupFormComponent(ComponentRole::CancelButton),
                             [this] { CancelButtonClick(); });
-  (void)SkinGauge1.Create(hwnd_, boxes.gauge, SetupFormComponent(ComponentRole::ProgressGauge));
-  (void)SkinLabel1.Create(hwnd_, boxes.label, SetupFormComponent(ComponentRole::StatusLine));
+  (void)SkinGauge1.Create(hwnd(), boxes.gauge, SetupFormComponent(ComponentRole::ProgressGauge));
+  (void)SkinLabel1.Create(hwnd(), boxes.label, SetupFormComponent(ComponentRole::StatusLine));
 }
 
 void TInternetSetupForm::ApplyControlLook() {
@@ -229,7 +215,7 @@ void TInternetSetupForm::ApplyDpi(int dpi, const RECT* suggested) {
     // A frame that cannot be drawn at the new DPI keeps its look, and the controls keep theirs with it.
     if (!SkinForm1.SetDpi(dpi, suggested)) return;
   } else if (suggested) {
-    SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+    SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                  suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
   }
   dpi_ = dpi;
@@ -252,7 +238,7 @@ void RunOfflineRoad(SetupRun& run) {
   LaunchOnce(run, nullptr);
 }
 
-void TInternetSetupForm::FormCreate() { PostMessageW(hwnd_, WM_START_SETUP, 0, 0); }
+void TInternetSetupForm::FormCreate() { PostMessageW(hwnd(), WM_START_SETUP, 0, 0); }
 
 void TInternetSetupForm::WMStartSetup() {
   if (!IsOnline()) {
@@ -260,7 +246,7 @@ void TInternetSetupForm::WMStartSetup() {
     return;
   }
   const std::wstring caption = std::wstring(CaptionPrefix) + L" " + run_.OwnVersionText;
-  SetWindowTextW(hwnd_, caption.c_str());
+  SetWindowTextW(hwnd(), caption.c_str());
   run_.StatusText.Set(std::wstring(StatusSearching));
   PrepareLook();
   ShowTaskbarEntry(caption);
@@ -282,7 +268,7 @@ void TInternetSetupForm::StartOfflineRoad() {
 void TInternetSetupForm::ShowTaskbarEntry(const std::wstring& caption) {
   // The owner keeps the program's one taskbar entry, under the window's caption; activating it brings
   // this window forward (the program entry's window procedure).
-  const HWND application = GetWindow(hwnd_, GW_OWNER);
+  const HWND application = GetWindow(hwnd(), GW_OWNER);
   if (!application) return;
   SetWindowTextW(application, caption.c_str());
   ShowWindow(application, SW_SHOWNA);
@@ -290,18 +276,18 @@ void TInternetSetupForm::ShowTaskbarEntry(const std::wstring& caption) {
 
 void TInternetSetupForm::ShowCentred() {
   RECT window{};
-  GetWindowRect(hwnd_, &window);
+  GetWindowRect(hwnd(), &window);
   const int width = window.right - window.left;
   const int height = window.bottom - window.top;
   const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
   const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
-  SetWindowPos(hwnd_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  ShowWindow(hwnd_, SW_SHOWNORMAL);
-  UpdateWindow(hwnd_);
+  SetWindowPos(hwnd(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ShowWindow(hwnd(), SW_SHOWNORMAL);
+  UpdateWindow(hwnd());
 }
 
 void TInternetSetupForm::Close() {
-  assert(GetCurrentThreadId() == ownerThread_);
+  assert(OnOwnThread());
   if (!FormCloseQuery()) return;
   FormClose();
   // The main window's accepted close ends the application.
@@ -316,8 +302,8 @@ bool TInternetSetupForm::FormCloseQuery() {
 
 void TInternetSetupForm::FormClose() {
   using ui::SetupFormComponent;
-  LaunchOnce(run_, hwnd_);
-  SetTimer(hwnd_, kTimer1, SetupFormComponent(ui::ComponentRole::CloseTimer).timerInterval, nullptr);
+  LaunchOnce(run_, hwnd());
+  SetTimer(hwnd(), kTimer1, SetupFormComponent(ui::ComponentRole::CloseTimer).timerInterval, nullptr);
 }
 
 void TInternetSetupForm::Timer1Timer() { Close(); }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "monitor/status_monitor.h"
+#include "ui/base_window_win.h"
 #include "ui/skin_controls_win.h"
 #include "ui/skin_frame_win.h"
 #include "ui/skin_loader.h"
@@ -40,19 +41,16 @@ void RunOfflineRoad(SetupRun& run);
 void StartLoadingStoredSkin();
 
 // Window thread only (checked in debug builds).
-class TInternetSetupForm final : public StatusView {
+class TInternetSetupForm final : public ui::BaseWindow, public StatusView {
  public:
   static constexpr const wchar_t* kClassName = L"TInternetSetupForm";
 
   TInternetSetupForm(SetupRun& run, SyncCallQueue& sync);
-  TInternetSetupForm(const TInternetSetupForm&) = delete;
-  TInternetSetupForm& operator=(const TInternetSetupForm&) = delete;
 
   // Creates the window hidden, owned by `owner` so that it has no taskbar button of its own (the owner
   // keeps the program's), then runs FormCreate, which starts the online road once the message loop runs.
   // The run's values must be fixed already.
-  bool Create(HINSTANCE instance, HWND owner);
-  HWND hwnd() const { return hwnd_; }
+  bool Create(HWND owner);
 
   // The close protocol: the close query, and on yes the close handler and the end of the message loop.
   void Close();
@@ -65,8 +63,7 @@ class TInternetSetupForm final : public StatusView {
   void SetLabelCaption(const std::wstring& caption) override { SkinLabel1.SetCaption(caption); }
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
   void PrepareLook();
   void LoadStoredSkin();
@@ -86,8 +83,6 @@ class TInternetSetupForm final : public StatusView {
 
   SetupRun& run_;
   SyncCallQueue& sync_;
-  HWND hwnd_ = nullptr;
-  DWORD ownerThread_ = 0;
   int dpi_ = 96;
 
   // The stored skin as the program carries it, the skin loaded from it, and the frame drawn from that.

@@ -22,19 +22,6 @@ void PrintInto(HDC dc, HWND window, POINT at, SIZE clip) {
   RestoreDC(dc, saved);
 }
 
-bool RegisterPanelClass(HINSTANCE instance, WNDPROC procedure) {
-  WNDCLASSEXW existing{};
-  existing.cbSize = sizeof existing;
-  if (GetClassInfoExW(instance, kBlurPanelClass, &existing)) return true;
-  WNDCLASSEXW wc{};
-  wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = procedure;
-  wc.hInstance = instance;
-  wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  wc.lpszClassName = kBlurPanelClass;
-  return RegisterClassExW(&wc) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
 }  // namespace
 
 SkinPicture SnapshotClient(HWND window, HWND skip) {
@@ -54,56 +41,37 @@ SkinPicture SnapshotClient(HWND window, HWND skip) {
   return canvas.Read();
 }
 
-BlurPanel::~BlurPanel() {
-  if (!hwnd_) return;
-  SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-  DestroyWindow(hwnd_);
-}
-
 bool BlurPanel::Show(HWND parent, const SkinPicture& picture) {
   auto canvas = std::make_unique<PictureCanvas>(picture);
   if (!parent || !canvas->valid()) return false;
-  if (hwnd_ && GetParent(hwnd_) != parent) {
-    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
-    DestroyWindow(hwnd_);
-    hwnd_ = nullptr;
-  }
-  if (!hwnd_) {
-    const HINSTANCE instance = GetModuleHandleW(nullptr);
-    if (!RegisterPanelClass(instance, &BlurPanel::WindowProc)) return false;
-    // Hidden at first: it is placed and shown above the other children below.
-    hwnd_ = CreateWindowExW(0, kBlurPanelClass, L"", WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, 0, parent, nullptr, instance,
-                            this);
-    if (!hwnd_) return false;
+  if (hwnd() && GetParent(hwnd()) != parent) DestroyBound();
+  // Hidden at first: it is placed and shown above the other children below.
+  if (!hwnd() && !CreateBound({.name = kBlurPanelClass}, {.style = WS_CHILD | WS_CLIPSIBLINGS, .parent = parent})) {
+    return false;
   }
   picture_ = std::move(canvas);
   RECT client{};
   GetClientRect(parent, &client);
-  SetWindowPos(hwnd_, HWND_TOP, 0, 0, client.right, client.bottom, SWP_NOACTIVATE | SWP_SHOWWINDOW);
-  InvalidateRect(hwnd_, nullptr, FALSE);
-  UpdateWindow(hwnd_);
+  SetWindowPos(hwnd(), HWND_TOP, 0, 0, client.right, client.bottom, SWP_NOACTIVATE | SWP_SHOWWINDOW);
+  InvalidateRect(hwnd(), nullptr, FALSE);
+  UpdateWindow(hwnd());
   return true;
 }
 
 bool BlurPanel::ShowBlurred(HWND parent) {
-  const SkinPicture snapshot = SnapshotClient(parent, hwnd_);
+  const SkinPicture snapshot = SnapshotClient(parent, hwnd());
   if (snapshot.pixels.empty()) return false;
   return Show(parent, StackBlurred(snapshot, kInactiveBlurRadius));
 }
 
 void BlurPanel::Hide() {
-  if (hwnd_ && IsWindowVisible(hwnd_)) ShowWindow(hwnd_, SW_HIDE);
+  if (hwnd() && IsWindowVisible(hwnd())) ShowWindow(hwnd(), SW_HIDE);
   picture_.reset();
 }
 
-bool BlurPanel::visible() const { return hwnd_ && IsWindowVisible(hwnd_); }
+bool BlurPanel::visible() const { return hwnd() && IsWindowVisible(hwnd()); }
 
-LRESULT CALLBACK BlurPanel::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    auto* self = static_cast<BlurPanel*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  }
-  auto* self = reinterpret_cast<BlurPanel*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+LRESULT BlurPanel::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_NCHITTEST:
       return HTTRANSPARENT;  // the mouse goes to whatever lies beneath
@@ -112,21 +80,16 @@ LRESULT CALLBACK BlurPanel::WindowProc(HWND hwnd, UINT message, WPARAM wParam, L
     case WM_ERASEBKGND:
       return 1;
     case WM_PAINT: {
-      PaintDC paint(hwnd);
-      if (paint && self) self->Paint(paint.get());
+      PaintDC paint(hwnd());
+      if (paint) Paint(paint.get());
       return 0;
     }
     case WM_PRINTCLIENT:
-      if (self) self->Paint(reinterpret_cast<HDC>(wParam));
+      Paint(reinterpret_cast<HDC>(wParam));
       return 0;
-    case WM_NCDESTROY:
-      SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-      if (self) self->hwnd_ = nullptr;
-      break;
     default:
-      break;
+      return DefaultHandling(message, wParam, lParam);
   }
-  return DefWindowProcW(hwnd, message, wParam, lParam);
 }
 
 void BlurPanel::Paint(HDC dc) const {

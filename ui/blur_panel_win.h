@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "ui/base_window_win.h"
 #include "ui/picture_canvas_win.h"
 #include "ui/skin_bitmap.h"
 
@@ -20,12 +21,9 @@ SkinPicture SnapshotClient(HWND window, HWND skip = nullptr);
 
 // Window thread only. The panel lets the mouse through (HTTRANSPARENT), so a click on a control under it
 // reaches that control, and it never takes the focus.
-class BlurPanel {
+class BlurPanel final : public BaseWindow {
  public:
   BlurPanel() = default;
-  ~BlurPanel();
-  BlurPanel(const BlurPanel&) = delete;
-  BlurPanel& operator=(const BlurPanel&) = delete;
 
   // Covers parent's client area with picture, above every other child; the panel is made on first use.
   [[nodiscard]] bool Show(HWND parent, const SkinPicture& picture);
@@ -33,13 +31,11 @@ class BlurPanel {
   [[nodiscard]] bool ShowBlurred(HWND parent);
   void Hide();
   bool visible() const;
-  HWND hwnd() const { return hwnd_; }
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
   void Paint(HDC dc) const;
 
-  HWND hwnd_ = nullptr;
   std::unique_ptr<PictureCanvas> picture_;
 };
 

@@ -1,4 +1,5 @@
-// Base of the window's custom controls: class registration, binding on WM_NCCREATE, buffered painting.
+// Base of the window's custom controls: a bound child window that paints through a memory DC and never
+// keeps the focus.
 #pragma once
 
 #include <windows.h>
@@ -6,6 +7,7 @@
 #include <string>
 
 #include "base/gdi_win.h"
+#include "ui/base_window_win.h"
 #include "ui/geometry.h"
 #include "ui/setup_form_layout.h"
 
@@ -16,20 +18,11 @@ COLORREF ToColorRef(const Colour& colour);
 GdiObject<HFONT> CreateDeclaredFont(const DeclaredFont& declared);
 RECT ToRect(const Box& box);
 
-// A child window drawn entirely by its owner object. The object binds itself to its window on
-// WM_NCCREATE and must outlive it or destroy it; only the thread that created the window may use it.
+// A child window drawn entirely by its owner object (see BaseWindow for binding and thread affinity).
 // None of these controls keeps the keyboard focus: it is handed back to the parent at once.
-class ControlWindow {
- public:
-  ControlWindow(const ControlWindow&) = delete;
-  ControlWindow& operator=(const ControlWindow&) = delete;
-
-  HWND hwnd() const { return hwnd_; }
-
+class ControlWindow : public BaseWindow {
  protected:
   ControlWindow() = default;
-  // Destroys the window if it still exists, after unbinding so that no handler runs on a half-gone object.
-  virtual ~ControlWindow();
 
   // Registers the class on first use and creates a visible child with the given window text.
   [[nodiscard]] bool CreateControl(const wchar_t* className, HWND parent, const Box& box,
@@ -45,15 +38,10 @@ class ControlWindow {
   // Redraw before returning (InvalidateRect + UpdateWindow), or at the next paint only.
   void RedrawNow() const;
   void MarkForRedraw() const;
-  bool OnOwnThread() const;
 
  private:
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) final;
   void PaintBuffered(HDC target);
-
-  HWND hwnd_ = nullptr;
-  DWORD thread_ = 0;
 };
 
 }  // namespace isetup::ui

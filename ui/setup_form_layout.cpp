@@ -9,45 +9,22 @@ namespace {
 
 constexpr Colour kWindowText = Colour::System(SystemColour::WindowText);
 
-constexpr DeclaredForm kForm{
-    .name = "InternetSetupForm",
-    .font = {.face = L"Tahoma", .height = -11, .bold = false, .colour = kWindowText},
-    .colour = Colour::System(SystemColour::ButtonFace),
-    .pixelsPerInch = 96,
-};
-
-// Declaration order of the window description; the visual ones are also in tab order.
+// In the order of the window description.
 constexpr std::array kComponents{
     DeclaredComponent{
-        .name = "CancelButton",
-        .className = L"TSkinButton",
         .role = ComponentRole::CancelButton,
-        .visual = true,
         .align = Align::Bottom,
         .design = {.left = 160, .top = 62, .width = 120, .height = 25},
         .margins = {.left = 160, .top = 10, .right = 160, .bottom = 10},
-        .tabOrder = 0,
         .caption = L"Отменить",
         .defaultFont = {.face = L"Tahoma", .height = 14, .bold = true, .colour = kWindowText},
-        .skinDataName = L"button",
-        .canFocus = false,
-        .useSkinFont = true,
-        .useSkinFontColor = true,
-        .useSkinSize = true,
     },
     DeclaredComponent{
-        .name = "SkinGauge1",
-        .className = L"TSkinGauge",
         .role = ComponentRole::ProgressGauge,
-        .visual = true,
         .align = Align::Top,
         .design = {.left = 15, .top = 26, .width = 410, .height = 25},
         .margins = {.left = 15, .top = 3, .right = 15, .bottom = 3},
-        .tabOrder = 1,
         .defaultFont = {.face = L"Arial", .height = 14, .bold = false, .colour = kWindowText},
-        .skinDataName = L"gauge",
-        .useSkinFont = true,
-        .useSkinSize = true,
         .gauge = {.minValue = 0,
                   .maxValue = 100,
                   .value = 0,
@@ -58,60 +35,21 @@ constexpr std::array kComponents{
                   .vertical = false},
     },
     DeclaredComponent{
-        .name = "SkinLabel1",
-        .className = L"TSkinLabel",
         .role = ComponentRole::StatusLine,
-        .visual = true,
         .align = Align::Top,
         .design = {.left = 15, .top = 0, .width = 410, .height = 20},
         .margins = {.left = 15, .top = 0, .right = 15, .bottom = 3},
-        .tabOrder = 2,
         .caption = L"",
         .defaultFont = {.face = L"Arial", .height = 16, .bold = false, .colour = Colour::Rgb(0x000000)},
-        .skinDataName = L"label",
-        .useSkinFont = true,
-        .useSkinFontColor = true,
-        .useSkinSize = false,
         .alignment = TextAlignment::Center,
-        .autoSize = false,
         .border = LabelBorder::Frame,
-        .ellipsis = false,
     },
     DeclaredComponent{
-        .name = "SkinForm1",
-        .className = L"TSkinForm",
         .role = ComponentRole::FrameSkin,
-        .frame = {.hideCaptionButtons = true,
-                  .disableSystemMenu = true,
-                  .showIcon = false,
-                  .clientInactiveBlur = true,
-                  .alphaBlend = false,
-                  .magnetic = false,
-                  .defCaptionFont = {.face = L"Arial",
-                                     .height = 14,
-                                     .bold = true,
-                                     .colour = Colour::System(SystemColour::ButtonText)},
-                  .defInactiveCaptionFont = {.face = L"Arial",
-                                             .height = 14,
-                                             .bold = true,
-                                             .colour = Colour::System(SystemColour::ButtonShadow)}},
+        .clientInactiveBlur = true,
     },
     DeclaredComponent{
-        .name = "SkinData1",
-        .className = L"TSkinData",
-        .role = ComponentRole::SkinHolder,
-    },
-    DeclaredComponent{
-        .name = "CompressedStoredSkin1",
-        .className = L"TCompressedStoredSkin",
-        .role = ComponentRole::StoredSkin,
-        .compressedFileName = L"tlvm.skn",
-    },
-    DeclaredComponent{
-        .name = "Timer1",
-        .className = L"TTimer",
         .role = ComponentRole::CloseTimer,
-        .timerEnabled = false,
         .timerInterval = 100,
     },
 };
@@ -119,8 +57,6 @@ constexpr std::array kComponents{
 constexpr AlignItem ItemOf(const DeclaredComponent& declared) { return {declared.align, declared.design, declared.margins}; }
 
 }  // namespace
-
-const DeclaredForm& SetupForm() { return kForm; }
 
 std::span<const DeclaredComponent> SetupFormComponents() { return kComponents; }
 

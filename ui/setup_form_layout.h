@@ -52,60 +52,27 @@ struct Margins {
   int bottom = 3;
 };
 
-enum class ComponentRole { CancelButton, ProgressGauge, StatusLine, FrameSkin, SkinHolder, StoredSkin, CloseTimer };
+enum class ComponentRole { CancelButton, ProgressGauge, StatusLine, FrameSkin, CloseTimer };
 
 enum class LabelBorder { None, Frame };
 
-// Options of the frame skinning component that change what the user sees.
-struct FrameSkinOptions {
-  bool hideCaptionButtons = false;
-  bool disableSystemMenu = false;
-  bool showIcon = true;
-  bool clientInactiveBlur = false;
-  bool alphaBlend = false;
-  bool magnetic = false;
-  DeclaredFont defCaptionFont{};          // caption of the unskinned frame, active
-  DeclaredFont defInactiveCaptionFont{};  // and inactive
-};
-
-// One component of the window. Fields that do not apply to a component keep their defaults.
+// One component of the window, with the fields the program reads. Fields that do not apply to a component
+// keep their defaults.
 struct DeclaredComponent {
-  std::string_view name{};
-  std::wstring_view className{};
   ComponentRole role = ComponentRole::CloseTimer;
-  bool visual = false;
   Align align = Align::None;
   DesignRect design{};
   Margins margins{};
-  int tabOrder = -1;  // -1: not in the tab order
   std::wstring_view caption{};
   DeclaredFont defaultFont{};  // used when the skin has no entry for the control
-  std::wstring_view skinDataName{};
-  bool canFocus = false;
-  bool useSkinFont = false;
-  bool useSkinFontColor = false;
-  bool useSkinSize = false;
   TextAlignment alignment = TextAlignment::Left;
-  bool autoSize = false;
   LabelBorder border = LabelBorder::None;
-  bool ellipsis = false;
   GaugeSettings gauge{};
-  bool timerEnabled = false;
-  int timerInterval = 0;  // milliseconds
-  std::wstring_view compressedFileName{};  // where the stored skin was imported from; a record only
-  FrameSkinOptions frame{};
+  int timerInterval = 0;            // milliseconds
+  bool clientInactiveBlur = false;  // the frame skin blurs the client area while the window is inactive
 };
 
-// The window's own declared look (its class, size and caption belong to the form itself).
-struct DeclaredForm {
-  std::string_view name{};
-  DeclaredFont font{};  // inherited by components that set none
-  Colour colour{};  // painted over by the skin's client background
-  int pixelsPerInch = 96;
-};
-
-const DeclaredForm& SetupForm();
-// The components in declaration order, which is also the tab order of the visual ones.
+// The components in declaration order.
 std::span<const DeclaredComponent> SetupFormComponents();
 const DeclaredComponent& SetupFormComponent(ComponentRole role);
 
