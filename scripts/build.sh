@@ -47,7 +47,6 @@ else
 fi
 # A fresh prefix that no program ever runs in: the source of the shared one and of the end-to-end
 # template (scripts/test.sh), so that Wine builds a prefix once per tree.
-export WINEDEBUG=-all
-fresh=$PWD/build/wineprefix-fresh
-[ -f "$fresh/system.reg" ] || { WINEPREFIX=$fresh wineboot -i >/dev/null 2>&1; WINEPREFIX=$fresh wineserver -w; }
-[ -f build/wineprefix/system.reg ] || { rm -rf build/wineprefix; cp -a "$fresh" build/wineprefix; }
+source scripts/wine-session.sh
+wine_fresh_prefix
+[ -f build/wineprefix/system.reg ] || wine_fresh_copy build/wineprefix
