@@ -219,6 +219,18 @@ std::optional<FormState> ScreenSession::WaitFor(const std::function<bool(const F
   return states_.back();
 }
 
+std::optional<FormState> ScreenSession::WaitForQuiet(const std::function<bool(const FormState&)>& condition,
+                                                   std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (Clock::now() < deadline) {
+    const std::size_t seen = states_.size();
+    const bool reported = changed_.wait_for(lock, quiet, [&] { return states_.size() != seen; });
+    if (!reported && !states_.empty() && condition(states_.back())) return states_.back();
+  }
+  return std::nullopt;
+}
+
 std::optional<FormState> ScreenSession::Latest() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (states_.empty()) return std::nullopt;

@@ -102,6 +102,10 @@ class ScreenSession {
   std::optional<FormState> WaitFor(const std::function<bool(const FormState&)>& condition,
                                    std::chrono::milliseconds timeout);
   std::optional<FormState> Latest();
+  // The newest report once it satisfies the condition and no other has come for `quiet`; waits up to
+  // timeout for that.
+  std::optional<FormState> WaitForQuiet(const std::function<bool(const FormState&)>& condition,
+                                        std::chrono::milliseconds quiet, std::chrono::milliseconds timeout);
   // Every report so far.
   std::vector<FormState> History();
   // The display once it has stopped changing and shows what `wanted` looks for (anything, when null):
