@@ -7,8 +7,6 @@
 #include <delayimp.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
