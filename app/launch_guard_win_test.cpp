@@ -11,12 +11,13 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "base/test_files.h"
 #include "payload/checksum.h"
 #include "payload/embedded_installer.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/wine_path.h"
 
 namespace isetup {
@@ -26,10 +27,7 @@ namespace fs = std::filesystem;
 
 using isetup::testing::WindowsPath;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using isetup::testing::ReadText;
 
 void WriteBytes(const fs::path& path, std::span<const std::uint8_t> bytes) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
@@ -79,22 +77,13 @@ void WaitUntilNoProcessRuns(const std::wstring& path) {
 class LaunchGuardTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              (std::string("isetup_launch_guard_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-    fs::create_directories(folder_);
-    setup_ = folder_ / "TalvimorasterSetup.exe";
-    log_ = folder_ / "launches.log";
     SetEnvironmentVariableW(L"TALVIMORASTER_SAMPLE_LOG", log_.c_str());
-    watch_ = FindFirstChangeNotificationW(folder_.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE);
+    watch_ = FindFirstChangeNotificationW(folder_.path().c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE);
   }
   void TearDown() override {
     TheLaunchGuard().ReleaseAll();
     if (watch_ != INVALID_HANDLE_VALUE) FindCloseChangeNotification(watch_);
     SetEnvironmentVariableW(L"TALVIMORASTER_SAMPLE_LOG", nullptr);
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
   }
   // The launch lines the sample installer has written, waiting (on folder changes) for `count` of them.
   std::vector<std::string> WaitForLaunches(std::size_t count) {
@@ -110,7 +99,9 @@ class LaunchGuardTest : public ::testing::Test {
       FindNextChangeNotification(watch_);
     }
   }
-  fs::path folder_, setup_, log_;
+  testing::ScratchFolder folder_{testing::ScratchFolder::ForTest("isetup_launch_guard")};
+  const fs::path setup_ = folder_ / "TalvimorasterSetup.exe";
+  const fs::path log_ = folder_ / "launches.log";
   HANDLE watch_ = INVALID_HANDLE_VALUE;
 };
 

@@ -10,17 +10,14 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
+#include "base/test_files.h"
+#include "tests/support/scratch_folder.h"
 
 namespace isetup {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Read(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
+using testing::ReadText;
 
 mode_t ModeOf(const fs::path& path) {
   struct stat status {};
@@ -30,17 +27,10 @@ mode_t ModeOf(const fs::path& path) {
 
 class AtomicFilePosix : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() / (std::string("isetup_atomic_file_posix_") + info->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
   std::size_t EntryCount() const {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()));
   }
-  fs::path folder_;
+  testing::ScratchFolder folder_{testing::ScratchFolder::ForTest("isetup_atomic_file_posix")};
 };
 
 const std::vector<std::uint8_t> kNew = {'n', 'e', 'w'};
@@ -52,7 +42,7 @@ TEST_F(AtomicFilePosix, KeepsThePermissionsOfTheTarget) {
     ASSERT_EQ(chmod(target.c_str(), mode), 0);
     ASSERT_EQ(ReplaceFileAtomically(target, kNew), std::nullopt);
     EXPECT_EQ(ModeOf(target), mode);
-    EXPECT_EQ(Read(target), "new");
+    EXPECT_EQ(ReadText(target), "new");
     fs::remove(target);
   }
 }
@@ -78,7 +68,7 @@ TEST_F(AtomicFilePosix, ASymbolicLinkStaysAndItsFileIsReplaced) {
   fs::create_symlink(file, link);
   ASSERT_EQ(ReplaceFileAtomically(link, kNew), std::nullopt);
   EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(Read(file), "new");
+  EXPECT_EQ(ReadText(file), "new");
   EXPECT_EQ(std::distance(fs::directory_iterator(folder_ / "real"), fs::directory_iterator()), 1);
 }
 
@@ -105,7 +95,7 @@ TEST_F(AtomicFilePosix, AWriteThatFailsLeavesTheOriginalAndNoTemporaryFile) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "10: reported success, 11: the message lacks the reason or the path";
-  EXPECT_EQ(Read(target), original);
+  EXPECT_EQ(ReadText(target), original);
   EXPECT_EQ(EntryCount(), 1u);
 }
 

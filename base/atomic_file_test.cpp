@@ -5,20 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
 
+#include "base/test_files.h"
+#include "tests/support/scratch_folder.h"
 
 namespace isetup {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ReadText;
 
 std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
-
-std::string Read(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
 
 void Write(const fs::path& path, std::string_view text) {
   std::ofstream(path, std::ios::binary) << text;
@@ -33,14 +30,7 @@ std::vector<fs::path> Entries(const fs::path& folder) {
 
 class AtomicFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() / (std::string("isetup_atomic_file_") + info->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-  fs::path folder_;
+  testing::ScratchFolder folder_{testing::ScratchFolder::ForTest("isetup_atomic_file")};
 };
 
 TEST(TemporarySibling, HiddenNameInTheSameFolder) {
@@ -54,17 +44,17 @@ TEST_F(AtomicFile, ReplacesAnExistingFileAndLeavesNothingElse) {
   const fs::path target = folder_ / "Setup.exe";
   Write(target, std::string(5000, 'o'));
   ASSERT_EQ(ReplaceFileAtomically(target, Bytes("new contents")), std::nullopt);
-  EXPECT_EQ(Read(target), "new contents");
+  EXPECT_EQ(ReadText(target), "new contents");
   EXPECT_EQ(Entries(folder_), std::vector<fs::path>{"Setup.exe"});
 
   ASSERT_EQ(ReplaceFileAtomically(target, {}), std::nullopt);
-  EXPECT_EQ(Read(target), "");
+  EXPECT_EQ(ReadText(target), "");
 }
 
 TEST_F(AtomicFile, CreatesAMissingFile) {
   const fs::path target = folder_ / "new.exe";
   ASSERT_EQ(ReplaceFileAtomically(target, Bytes("made")), std::nullopt);
-  EXPECT_EQ(Read(target), "made");
+  EXPECT_EQ(ReadText(target), "made");
   EXPECT_EQ(Entries(folder_), std::vector<fs::path>{"new.exe"});
 }
 
@@ -73,8 +63,8 @@ TEST_F(AtomicFile, StepsPastALeftoverTemporaryName) {
   const fs::path target = folder_ / "Setup.exe";
   for (std::uint32_t unique = 0; unique < 4; ++unique) Write(TemporarySibling(target, unique), "leftover");
   ASSERT_EQ(ReplaceFileAtomically(target, Bytes("new")), std::nullopt);
-  EXPECT_EQ(Read(target), "new");
-  for (std::uint32_t unique = 0; unique < 4; ++unique) EXPECT_EQ(Read(TemporarySibling(target, unique)), "leftover");
+  EXPECT_EQ(ReadText(target), "new");
+  for (std::uint32_t unique = 0; unique < 4; ++unique) EXPECT_EQ(ReadText(TemporarySibling(target, unique)), "leftover");
 }
 
 TEST_F(AtomicFile, FailuresLeaveTheTargetAndNoTemporaryFile) {

@@ -7,39 +7,27 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
+#include "base/test_files.h"
+#include "tests/support/scratch_folder.h"
 
 namespace isetup {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Read(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
+using testing::ReadText;
 
 class AtomicFileWin : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() / (std::string("isetup_atomic_file_win_") + info->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-    target_ = folder_ / "Setup.exe";
-    std::ofstream(target_, std::ios::binary) << "original";
-  }
-  void TearDown() override {
-    SetFileAttributesW(target_.c_str(), FILE_ATTRIBUTE_NORMAL);
-    fs::remove_all(folder_);
-  }
+  void SetUp() override { std::ofstream(target_, std::ios::binary) << "original"; }
+  void TearDown() override { SetFileAttributesW(target_.c_str(), FILE_ATTRIBUTE_NORMAL); }
   void ExpectRefusedAndClean(const std::optional<std::string>& problem, const char* reason) {
     ASSERT_NE(problem, std::nullopt);
     EXPECT_NE(problem->find(reason), std::string::npos) << *problem;
-    EXPECT_EQ(Read(target_), "original");
+    EXPECT_EQ(ReadText(target_), "original");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()), 1);
   }
-  fs::path folder_, target_;
+  testing::ScratchFolder folder_{testing::ScratchFolder::ForTest("isetup_atomic_file_win")};
+  const fs::path target_ = folder_ / "Setup.exe";
   const std::vector<std::uint8_t> new_ = {'n', 'e', 'w'};
 };
 
@@ -51,7 +39,7 @@ TEST_F(AtomicFileWin, AHeldTargetIsLeftAsItWas) {
   ExpectRefusedAndClean(problem, "cannot move");
   // Once free, the same call goes through.
   ASSERT_EQ(ReplaceFileAtomically(target_, new_), std::nullopt);
-  EXPECT_EQ(Read(target_), "new");
+  EXPECT_EQ(ReadText(target_), "new");
 }
 
 TEST_F(AtomicFileWin, AReadOnlyTargetIsLeftAsItWas) {

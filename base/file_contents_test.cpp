@@ -5,6 +5,8 @@
 
 #include <fstream>
 
+#include "tests/support/scratch_folder.h"
+
 namespace isetup {
 namespace {
 
@@ -14,13 +16,7 @@ void Write(const fs::path& path, std::string_view text) { std::ofstream(path, st
 
 class FileContentsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / "isetup_file_contents_test";
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-  fs::path folder_;
+  testing::ScratchFolder folder_{testing::ScratchFolder::ForTest("isetup_file_contents")};
 };
 
 TEST_F(FileContentsTest, ReadsWholeFilesAndSaysWhyNot) {

@@ -10,21 +10,19 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <set>
 #include <string>
 
+#include "base/test_files.h"
 #include "base/tree_removal_win.h"
+#include "tests/support/scratch_folder.h"
 
 namespace isetup {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::ReadText;
 
 void WriteText(const fs::path& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
@@ -76,18 +74,12 @@ Attempts TryToChange(const fs::path& target, const fs::path& decoy) {
 class HeldFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / "isetup_held_file_test";
-    fs::remove_all(folder_);
     fs::create_directories(folder_ / "elsewhere");
-    target_ = folder_ / "TalvimorasterSetup.exe";
-    victim_ = folder_ / "elsewhere" / "victim.dll";
     WriteText(victim_, "victim bytes");
   }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-  fs::path folder_, target_, victim_;
+  testing::ScratchFolder folder_{testing::ScratchFolder::ForTest("isetup_held_file")};
+  const fs::path target_ = folder_ / "TalvimorasterSetup.exe";
+  const fs::path victim_ = folder_ / "elsewhere" / "victim.dll";
 };
 
 struct Planted {

@@ -7,11 +7,11 @@
 #include <delayimp.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <sstream>
 #include <string>
+
+#include "base/test_files.h"
 
 namespace isetup {
 namespace {
@@ -48,10 +48,7 @@ bool InFolder(const std::wstring& file, const std::wstring& folder) {
                               static_cast<int>(folder.size()), TRUE) == CSTR_EQUAL;
 }
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::ReadText;
 
 TEST(LoadSystemLibrary, RefusesAnythingButABareName) {
   for (const wchar_t* name : {L"", L"sub\\version.dll", L"C:version.dll", L"..\\version.dll", L"/version.dll"}) {

@@ -8,13 +8,14 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <thread>
 
+#include "base/test_files.h"
 #include "endpoint/test_client.h"
 #include "endpoint/test_installer.h"
 #include "endpoint/test_program.h"
 #include "payload/affiliate_tags.h"
+#include "tests/support/scratch_folder.h"
 
 namespace isetup::endpoint {
 namespace {
@@ -37,18 +38,12 @@ int FreePort() {
   return ntohs(address.sin_port);
 }
 
-std::string ReadText(const fs::path& path) {
-  std::ostringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
-}
+using isetup::testing::ReadText;
 
 class BehindNginx : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(fs::exists(kNginx)) << "nginx is missing: scripts/ensure-deps.sh installs nginx-light";
-    work_ = fs::temp_directory_path() / ("behind_nginx_test_" + std::to_string(getpid()));
-    fs::remove_all(work_);
     fs::create_directories(work_ / "releases");
     fs::create_directories(work_ / "nginx");
     std::ofstream(work_ / "releases" / "Setup-2.53.0.0.exe", std::ios::binary)
@@ -93,7 +88,6 @@ class BehindNginx : public ::testing::Test {
     nginx_.reset();
     copies_[0].reset();
     copies_[1].reset();
-    fs::remove_all(work_);
   }
   // Stops the copies and returns every request line they logged.
   std::string StopCopiesAndReadLogs() {
@@ -112,7 +106,7 @@ class BehindNginx : public ::testing::Test {
   }
 
   const std::vector<std::uint8_t> installer_ = testing::MakeInstaller(200'000, 100'000);
-  fs::path work_;
+  isetup::testing::ScratchFolder work_{isetup::testing::ScratchFolder::ForTest("behind_nginx")};
   int port_ = 0;
   std::unique_ptr<Program> copies_[2];
   std::vector<int> copyPorts_;

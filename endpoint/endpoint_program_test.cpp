@@ -20,6 +20,7 @@
 #include "endpoint/test_installer.h"
 #include "payload/affiliate_tags.h"
 #include "payload/checksum.h"
+#include "tests/support/scratch_folder.h"
 
 namespace isetup::endpoint {
 namespace {
@@ -29,12 +30,10 @@ using testing::Program;
 class EndpointProgramTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    installerPath_ = std::filesystem::temp_directory_path() / ("endpoint_program_test_" + std::to_string(getpid()));
     installer_ = testing::MakeInstaller();
     std::ofstream(installerPath_, std::ios::binary)
         .write(reinterpret_cast<const char*>(installer_.data()), static_cast<std::streamsize>(installer_.size()));
   }
-  void TearDown() override { std::filesystem::remove(installerPath_); }
 
   // Starts the program on an ephemeral port; returns the port from its first line, or 0.
   int StartProgram(Program& program) { return testing::ListeningPort(program); }
@@ -45,7 +44,8 @@ class EndpointProgramTest : public ::testing::Test {
     return arguments;
   }
 
-  std::filesystem::path installerPath_;
+  isetup::testing::ScratchFolder scratch_{isetup::testing::ScratchFolder::ForTest("endpoint_program")};
+  const std::filesystem::path installerPath_ = scratch_ / "installer.exe";
   std::vector<std::uint8_t> installer_;
 };
 
@@ -195,18 +195,11 @@ class ReleaseFolderProgramTest : public EndpointProgramTest {
  protected:
   void SetUp() override {
     EndpointProgramTest::SetUp();
-    folder_ = std::filesystem::temp_directory_path() / ("endpoint_program_test_dir_" + std::to_string(getpid()));
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
     Write("Setup-2.53.0.0.exe", installer_);
     Write("release.txt", Manifest("2.53.0.0", installer_));
   }
   static std::string Manifest(const std::string& version, const std::vector<std::uint8_t>& bytes) {
     return "version=" + version + "\nfile=Setup-" + version + ".exe\nsize=" + std::to_string(bytes.size()) + "\n";
-  }
-  void TearDown() override {
-    std::filesystem::remove_all(folder_);
-    EndpointProgramTest::TearDown();
   }
   void Write(const std::string& name, const std::vector<std::uint8_t>& bytes) { Write(name, Text(bytes)); }
   void Write(const std::string& name, const std::string& text) {
@@ -223,7 +216,7 @@ class ReleaseFolderProgramTest : public EndpointProgramTest {
   }
   static std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\r')); }
 
-  std::filesystem::path folder_;
+  const isetup::testing::ScratchFolder folder_{scratch_ / "releases"};
   const std::vector<std::uint8_t> next_ = testing::MakeInstaller(6000, 5000);
 };
 

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "endpoint/access_log.h"
+#include "tests/support/scratch_folder.h"
 
 namespace isetup::endpoint {
 namespace {
@@ -39,7 +40,8 @@ TEST(FaultFlag, EachKeySetsItsField) {
 }
 
 TEST(FaultFlag, OverrideReadsTheFile) {
-  const auto path = std::filesystem::temp_directory_path() / ("fault_flags_test_" + std::to_string(getpid()));
+  const isetup::testing::ScratchFolder folder(isetup::testing::ScratchFolder::ForTest("fault_flags"));
+  const auto path = folder / "override.exe";
   std::ofstream(path, std::ios::binary) << std::string("MZ\0x", 4);
   std::map<Stage, StageFault> faults;
   EXPECT_EQ(ApplyFaultFlag("installer:override=" + path.string(), faults), std::nullopt);

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "endpoint/test_installer.h"
+#include "tests/support/scratch_folder.h"
 
 namespace isetup::endpoint {
 namespace {
@@ -90,16 +91,7 @@ TEST(Manifest, RefusesAnythingElseAndSaysWhere) {
 // A release folder of its own under the temp folder, removed afterwards.
 class ReleaseFolderTest : public ::testing::Test {
  public:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() / ("release_folder_test_" + std::to_string(getpid()) + "_" + info->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override {
-    fs::remove_all(folder_);
-    fs::remove(Outside());
-  }
+  void TearDown() override { fs::remove(Outside()); }
 
   void Write(const std::string& name, const std::vector<std::uint8_t>& bytes, bool append = false) {
     std::ofstream out(folder_ / name, std::ios::binary | (append ? std::ios::app : std::ios::trunc));
@@ -123,7 +115,7 @@ class ReleaseFolderTest : public ::testing::Test {
     return latest + kSettle;
   }
 
-  fs::path folder_;
+  isetup::testing::ScratchFolder folder_{isetup::testing::ScratchFolder::ForTest("release_folder")};
 };
 
 TEST_F(ReleaseFolderTest, LoadsTheNamedInstallerWhole) {
@@ -190,8 +182,7 @@ TEST_F(ReleaseFolderTest, RefusesFoldersThatHoldNoWholeRelease) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
+    folder_.MakeEmpty();
     c.arrange(*this);
     const LoadedRelease loaded = LoadReleaseFolder(folder_, Settled(), kSettle);
     EXPECT_FALSE(loaded.release);

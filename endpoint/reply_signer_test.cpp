@@ -15,6 +15,7 @@
 
 #include "endpoint/endpoint_server.h"
 #include "endpoint/test_installer.h"
+#include "tests/support/scratch_folder.h"
 #include "payload/blanked_sha256.h"
 #include "update/version_reply.h"
 
@@ -46,13 +47,8 @@ bool VerifiesWith(const fs::path& publicKey, std::string_view message, const Rep
   return valid;
 }
 
-class ScratchFolder : public ::testing::Test {
+class KeyFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("reply_signer_test_" + std::to_string(::getpid()));
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
   fs::path Write(const std::string& name, const std::string& text) {
     std::ofstream(folder_ / name, std::ios::binary) << text;
     return folder_ / name;
@@ -66,10 +62,10 @@ class ScratchFolder : public ::testing::Test {
     BIO_free(bio);
     return Write(name, text);
   }
-  fs::path folder_;
+  isetup::testing::ScratchFolder folder_{isetup::testing::ScratchFolder::ForTest("reply_signer")};
 };
 
-using ReplySignerLoad = ScratchFolder;
+using ReplySignerLoad = KeyFiles;
 
 TEST_F(ReplySignerLoad, TakesOnlyAnUnencryptedP256PrivateKey) {
   EVP_PKEY* p384 = EVP_EC_gen("P-384");

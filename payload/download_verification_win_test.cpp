@@ -6,10 +6,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "base/io_error.h"
+#include "base/test_files.h"
 #include "payload/checksum.h"
+#include "tests/support/scratch_folder.h"
 
 namespace isetup {
 namespace {
@@ -18,20 +19,12 @@ namespace fs = std::filesystem;
 
 class DownloadVerification : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / "isetup_download_verification_test";
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override {
-    fs::remove_all(folder_);
-  }
   fs::path Write(const char* name, const std::string& bytes) {
     const fs::path path = folder_ / name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
   }
-  fs::path folder_;
+  testing::ScratchFolder folder_{testing::ScratchFolder::ForTest("isetup_download_verification")};
 };
 
 std::uint32_t ErrorCodeOf(auto call) {
@@ -44,7 +37,7 @@ std::uint32_t ErrorCodeOf(auto call) {
 }
 
 TEST_F(DownloadVerification, NothingThereGivesZero) {
-  for (const fs::path& path : {folder_ / "missing.exe", folder_}) {
+  for (const fs::path& path : {folder_ / "missing.exe", folder_.path()}) {
     EXPECT_EQ(QueryFileSize(path.wstring()), 0);
     EXPECT_EQ(ComputeDownloadChecksum(path.wstring()), 0);
   }
@@ -60,8 +53,7 @@ TEST_F(DownloadVerification, MeasuresTheFileAndLeavesItUnchanged) {
   const std::vector<std::uint8_t> bytes(content.begin(), content.end());
   EXPECT_EQ(QueryFileSize(path.wstring()), static_cast<std::int32_t>(content.size()));
   EXPECT_EQ(ComputeDownloadChecksum(path.wstring()), ByteSumChecksum(bytes));
-  std::ifstream file(path, std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()), content);
+  EXPECT_EQ(testing::ReadText(path), content);
 }
 
 TEST_F(DownloadVerification, LargeSumWrapsToNegative) {

@@ -6,7 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+
+#include "base/test_files.h"
+#include "tests/support/scratch_folder.h"
 
 namespace isetup {
 namespace {
@@ -15,20 +17,11 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kStandIn = "MZ stand-in installer affid=Test0001 then affsid=Sub-_002 and the end";
 
-std::string ReadFileBytes(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
+using testing::ReadText;
 
 class EmbeddedInstaller : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / "isetup_embedded_installer_test";
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-  fs::path folder_;
+  testing::ScratchFolder folder_{testing::ScratchFolder::ForTest("isetup_embedded_installer")};
 };
 
 TEST_F(EmbeddedInstaller, ReadsTheResourceInPlace) {
@@ -42,9 +35,9 @@ TEST_F(EmbeddedInstaller, ReplacesALongerFileExactly) {
   const fs::path path = folder_ / "TalvimorasterSetup.exe";
   std::ofstream(path, std::ios::binary) << std::string(10000, 'x');
   WriteEmbeddedInstaller(path.wstring());
-  EXPECT_EQ(ReadFileBytes(path), kStandIn);
+  EXPECT_EQ(ReadText(path), kStandIn);
   WriteEmbeddedInstaller((folder_ / "new.exe").wstring());
-  EXPECT_EQ(ReadFileBytes(folder_ / "new.exe"), kStandIn);
+  EXPECT_EQ(ReadText(folder_ / "new.exe"), kStandIn);
 }
 
 TEST_F(EmbeddedInstaller, FailuresAreSilent) {
@@ -59,7 +52,7 @@ TEST_F(EmbeddedInstaller, FailuresAreSilent) {
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
   WriteEmbeddedInstaller(held.wstring());
   CloseHandle(other);
-  EXPECT_EQ(ReadFileBytes(held), "old");
+  EXPECT_EQ(ReadText(held), "old");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "payload/blanked_sha256.h"
 #include "payload/download_verification.h"
 #include "payload/forged_installer.h"
+#include "tests/support/scratch_folder.h"
 
 namespace isetup {
 namespace {
@@ -22,9 +23,8 @@ TEST(ForgedInstallers, KeepTheSizeAndTheChecksumButNeverTheBlankedSha256) {
   const auto signedDigest = BlankedSha256(original.bytes);
   ASSERT_TRUE(signedDigest.has_value());
 
-  wchar_t folder[MAX_PATH];
-  ASSERT_GT(GetTempPathW(MAX_PATH, folder), 0u);
-  const std::wstring path = std::wstring(folder) + L"forged_installer_win_test.exe";
+  const testing::ScratchFolder folder(testing::ScratchFolder::ForTest("isetup_forged_installer"));
+  const std::wstring path = (folder / "forged_installer_win_test.exe").wstring();
   const auto size = static_cast<std::int32_t>(original.bytes.size());
   std::ofstream(std::filesystem::path(path), std::ios::binary)
       .write(reinterpret_cast<const char*>(original.bytes.data()), static_cast<std::streamsize>(size));
@@ -42,7 +42,6 @@ TEST(ForgedInstallers, KeepTheSizeAndTheChecksumButNeverTheBlankedSha256) {
     if (sizeAndSum) ++passUnsigned;
     if (sizeAndSum && digest && *digest == *signedDigest) ++passSigned;
   }
-  DeleteFileW(path.c_str());
   // The figures the published fault matrix quotes (scripts/fault-matrix.sh reads them from the JSON report).
   RecordProperty("forged", 200);
   RecordProperty("accepted_by_size_and_checksum", passUnsigned);

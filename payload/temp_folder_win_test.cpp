@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "payload/temp_paths.h"
+#include "tests/support/scratch_folder.h"
 
 namespace isetup {
 namespace {
@@ -18,19 +19,15 @@ namespace fs = std::filesystem;
 class TempFolder : public ::testing::Test {
  protected:
   void SetUp() override {
-    base_ = fs::temp_directory_path() / "isetup temp folder test";
-    fs::remove_all(base_);
-    fs::create_directories(base_);
     wchar_t old[32768];
     const DWORD length = GetEnvironmentVariableW(L"TMP", old, 32768);
     if (length > 0 && length < 32768) oldTmp_ = old;
   }
   void TearDown() override {
     SetEnvironmentVariableW(L"TMP", oldTmp_ ? oldTmp_->c_str() : nullptr);
-    fs::remove_all(base_);
   }
   static void SetTmp(const std::wstring& value) { ASSERT_TRUE(SetEnvironmentVariableW(L"TMP", value.c_str())); }
-  fs::path base_;
+  testing::ScratchFolder base_{fs::temp_directory_path() / "isetup temp folder test"};
   std::optional<std::wstring> oldTmp_;
 };
 

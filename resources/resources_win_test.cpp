@@ -6,28 +6,22 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/test_files.h"
 #include "resources/resource_ids.h"
+#include "tests/support/wine_path.h"
 #include "ui/skin_loader.h"
 
 namespace {
 
 constexpr WORD kRussian = MAKELANGID(LANG_RUSSIAN, SUBLANG_RUSSIAN_RUSSIA);  // 1049
 
-// Build-tree paths are Unix paths; Wine shows the Unix root as drive Z:.
-std::string WindowsPath(std::string path) {
-    if (!path.empty() && path.front() == '/') path.insert(0, "Z:");
-    return path;
-}
-
+// A build-tree file (a Unix path) read whole.
 std::string ReadFileBytes(const std::string& path) {
-    std::ifstream in(WindowsPath(path), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return isetup::testing::ReadText(isetup::testing::WindowsPath(path));
 }
 
 std::string_view ResourceBytes(HRSRC found) {

@@ -41,9 +41,8 @@ build/bench/payload_bench --sample-installer="$sample" --benchmark_repetitions=1
   --benchmark_out="$out/native.json" --benchmark_out_format=json >"$out/native.txt"
 
 echo "== Wine: payload routines, $rounds rounds each"
-source scripts/display.sh
-export WINEDEBUG=-all WINEPREFIX=$PWD/$win/wineprefix
-[ -f "$WINEPREFIX/system.reg" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+source scripts/wine-session.sh
+wine_session_start "$PWD/$win/wineprefix"
 user=$(id -un)
 temp_win="C:\\users\\$user\\Temp"
 temp_unix=$WINEPREFIX/drive_c/users/$user/Temp
@@ -84,8 +83,7 @@ echo "== Wine: the latest-version road, $road_rounds runs"
 road latest $win/InternetSetup.exe "$sample" 2.52.0.0 /version.php
 echo "== Wine: the newer-version road, $road_rounds runs"
 road newer $win/InternetSetup.exe "$next" 2.53.0.0 /version.php /download/TalvimorasterSetup-2.53.0.0.exe
-wineserver -k 2>/dev/null || true
-wineserver -w 2>/dev/null || true
+wine_session_end
 
 # Offline: no interface but loopback, and a Wine session started inside that namespace (the connectivity
 # answer comes from the session's own services, not from the process).

@@ -18,17 +18,16 @@ log_of() { echo "build/logs/build-${1/:/-}.log"; }
 # A fresh prefix that no program ever runs in: the source of the shared one and of the end-to-end
 # template (scripts/test.sh), so that Wine builds a prefix once per tree. Wine makes it (about 10 s,
 # mostly waiting) while the builds run.
-export WINEDEBUG=-all
-fresh=$PWD/build/wineprefix-fresh
+source scripts/wine-session.sh
 mkdir -p build
 prefix_job=""
-if [ ! -f "$fresh/system.reg" ]; then
-  (WINEPREFIX=$fresh wineboot -i >/dev/null 2>&1; WINEPREFIX=$fresh wineserver -w) &
+if [ ! -f "$wine_fresh/system.reg" ]; then
+  wine_fresh_prefix &
   prefix_job=$!
 fi
 prefix_ready() {
   [ -z "$prefix_job" ] || wait "$prefix_job"
-  [ -f build/wineprefix/system.reg ] || { rm -rf build/wineprefix; cp -a "$fresh" build/wineprefix; }
+  [ -f build/wineprefix/system.reg ] || wine_fresh_copy build/wineprefix
 }
 if [ "${1:-}" = --side-by-side ]; then
   shift

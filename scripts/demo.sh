@@ -15,9 +15,10 @@ scripts/ensure-deps.sh demo
 demo=$PWD/build/demo
 rm -rf "$demo"
 mkdir -p "$demo"
-export WINEPREFIX=$demo/prefix WINEDEBUG=-all
-# Wine makes its prefix (about 10 s, mostly waiting) while the builds run.
-(wineboot -i >/dev/null 2>&1; wineserver -w) &
+source scripts/wine-session.sh
+# The demo's prefix is a copy of the tree's fresh one; Wine makes that (about 10 s, mostly waiting) while
+# the builds run, when there is none yet.
+wine_fresh_prefix &
 prefix_ready=$!
 # Only the demo's targets, not the tests: the program (with the sample installer it embeds), the newer
 # sample installer the endpoint serves, and the endpoint.
@@ -36,9 +37,9 @@ if [ "$readme" = 1 ]; then
   for _ in $(seq 50); do [ -s "$demo/display-number" ] && break; sleep 0.1; done
   export DISPLAY=":$(head -1 "$demo/display-number")"
 fi
-source scripts/display.sh
 echo "== [4/5] waiting for the Wine prefix"
 wait "$prefix_ready"
+wine_session_start "$demo/prefix"
 
 host=$(sed -n 's/^#define INTERNETSETUP_ENDPOINT_HOST "\(.*\)"$/\1/p' build/windows/generated/build_config.h)
 echo "== [5/5] the online road: reference endpoint on $host, InternetSetup.exe under Wine"
@@ -46,7 +47,7 @@ build/native/endpoint/internetsetup-endpoint --listen "${host%:*}" --port "${hos
   --installer build/windows/sample_installers/TalvimorasterSampleSetup-2.53.0.0.exe --version 2.53.0.0 \
   --fault installer:throttle=16384/60 >"$demo/endpoint.log" &
 endpoint=$!
-trap 'kill $endpoint 2>/dev/null || true; kill ${INTERNETSETUP_XVFB_PID:-} $readme_xvfb 2>/dev/null || true' EXIT
+at_exit "kill $endpoint $readme_xvfb 2>/dev/null || true"
 # Its first line says it listens.
 for _ in $(seq 100); do grep -q '^listening' "$demo/endpoint.log" 2>/dev/null && break; sleep 0.05; done
 
@@ -71,9 +72,11 @@ for _ in $(seq 60); do
   fi
 done
 wait $program
-wineserver -w
+# The installer it launched writes its launch record, then ends.
+launches=$WINEPREFIX/drive_c/users/$(id -un)/Temp/TalvimorasterSampleLaunches.log
+for _ in $(seq 100); do [ -s "$launches" ] && break; sleep 0.1; done
 
 echo "== requests the endpoint answered"
 cat "$demo/endpoint.log"
 echo "== launch record of the installer"
-cat "$WINEPREFIX/drive_c/users/$(id -un)/Temp/TalvimorasterSampleLaunches.log"
+cat "$launches"

@@ -1,4 +1,5 @@
-# Sourced: makes sure DISPLAY names a running X server, starting Xvfb when there is none.
+# Sourced (by scripts/wine-session.sh): makes sure DISPLAY names a running X server, starting Xvfb when
+# there is none and stopping it when the script exits.
 display_number=${DISPLAY:-}
 display_number=${display_number#*:}
 display_number=${display_number%%.*}
@@ -9,7 +10,7 @@ if [ -z "${DISPLAY:-}" ] || [ ! -S "/tmp/.X11-unix/X$display_number" ]; then
       INTERNETSETUP_XVFB_PID=$!
       export DISPLAY=":$n"
       for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-      trap 'kill $INTERNETSETUP_XVFB_PID 2>/dev/null || true' EXIT
+      at_exit 'kill $INTERNETSETUP_XVFB_PID 2>/dev/null || true'
       break
     fi
   done

@@ -13,8 +13,8 @@ if [ "${1:-}" != "--page-only" ]; then
   scripts/build.sh windows native || exit 1
   rm -rf "$results"
 fi
-source scripts/display.sh
-export WINEDEBUG=-all WINEPREFIX=$PWD/build/wineprefix
+source scripts/wine-session.sh
+wine_session_start "$PWD/build/wineprefix"
 if [ "${1:-}" != "--page-only" ]; then
   ctest --preset e2e -R 'FaultMatrix'
   status=$?
@@ -24,7 +24,6 @@ ls "$results"/*.tsv >/dev/null 2>&1 || { echo "no matrix results in $results" >&
 # The forged installers: how many pass the size and byte-sum check, and how many the signed digest.
 forged_json=$PWD/build/forged-installers.json
 (cd build/windows/payload && wine ./forged_installer_win_test.exe --gtest_output="json:Z:$forged_json" >/dev/null 2>&1)
-wineserver -k 2>/dev/null || true
 figure() { grep -o "\"$1\": *\"\?[0-9]*" "$forged_json" 2>/dev/null | grep -o '[0-9]*$' || echo "?"; }
 forged=$(figure forged)
 unsigned=$(figure accepted_by_size_and_checksum)

@@ -22,22 +22,13 @@ scripts/build.sh --side-by-side windows:e2e_programs native:e2e_tests ||
   { echo "tests: 0 passed, 1 failed (the build failed)"; exit 1; }
 
 stage 3 "starting the Wine session"
-source scripts/display.sh
-export WINEDEBUG=-all WINEPREFIX=$PWD/build/wineprefix
+source scripts/wine-session.sh
+wine_session_start "$PWD/build/wineprefix"
 # The end-to-end scenarios copy a template prefix: a copy of the fresh one that build.sh made.
-template=build/native/e2e/wine-template
-rm -rf "$template"
-mkdir -p "$(dirname "$template")"
-cp -a build/wineprefix-fresh "$template"
+wine_fresh_copy build/native/e2e/wine-template
 export INTERNETSETUP_WINE_TEMPLATE_KEEP=1
-# One wineserver for the whole run: a server that exits as its last program ends can turn away a test
-# program starting in that very moment (a Windows test failing in 0.01 s without any output).
-wineserver -p </dev/null >/dev/null 2>&1
 background=()
-trap 'kill "${background[@]}" 2>/dev/null; wineserver -k 2>/dev/null || true' EXIT
-# The prefix's services start with the first program and live as long as the server; started here with
-# no output of ours, so that they do not hold a test's output open until the run ends.
-wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+at_exit 'kill "${background[@]}" 2>/dev/null'
 
 # The matrix rows write their results here; only this run's may be there for the page.
 rm -rf build/native/e2e/matrix-results

@@ -3,9 +3,9 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
+
+#include "base/test_files.h"
 
 namespace isetup::ui::testing {
 
@@ -53,9 +53,7 @@ inline Bytes MakeBmp(int width, int height, const std::vector<std::uint32_t>& pi
 
 // resources/tlvm.skn of this checkout (the tests of ui/ get its path from the build).
 inline Bytes ReadCommittedSkin() {
-  const auto path = std::filesystem::path(COMMITTED_SKIN_PATH);
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return isetup::testing::ReadBytes(COMMITTED_SKIN_PATH);
 }
 
 }  // namespace isetup::ui::testing

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/scratch_folder.h"
+
 namespace isetup {
 namespace {
 
@@ -15,7 +17,8 @@ TEST(GetOwnFileVersion, ReadsTheFileVersionStringOfTheFirstTranslation) {
 }
 
 TEST(GetFileVersionText, FileWithoutVersionBlockGivesEmptyText) {
-  const auto path = std::filesystem::temp_directory_path() / "isetup_own_version_test.txt";
+  const testing::ScratchFolder folder(testing::ScratchFolder::ForTest("isetup_own_version"));
+  const auto path = folder / "no version.txt";
   std::ofstream(path) << "no version block here";
   EXPECT_EQ(GetFileVersionText(path.wstring()), L"");
   std::filesystem::remove(path);

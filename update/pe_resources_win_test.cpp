@@ -8,10 +8,9 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
+#include "base/test_files.h"
 #include "build_config.h"
 #include "tests/support/wine_path.h"
 #include "update/version_resource.h"
@@ -19,17 +18,13 @@
 namespace isetup {
 namespace {
 
+using isetup::testing::ReadBytes;
 using isetup::testing::WindowsPath;
 
 std::wstring OwnPath() {
   wchar_t path[MAX_PATH];
   const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
   return std::wstring(path, n);
-}
-
-std::vector<std::uint8_t> ReadFile(const std::wstring& path) {
-  std::ifstream file(std::filesystem::path(path), std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 // What the loader finds for type/id in `language`, or for any language when it is 0xFFFF.
@@ -64,7 +59,7 @@ class ImageAsData {
 };
 
 TEST(FindPeResourceAgainstTheLoader, EveryLanguageOfThisTestProgram) {
-  const std::vector<std::uint8_t> file = ReadFile(OwnPath());
+  const std::vector<std::uint8_t> file = ReadBytes(OwnPath());
   const HMODULE self = GetModuleHandleW(nullptr);
   const PeResourceLookup two = FindPeResource(file, kResourceTypeRcdata, 2);
   ASSERT_EQ(two.problem, "");
@@ -83,7 +78,7 @@ TEST(FindPeResourceAgainstTheLoader, TheBuiltProgramAndSampleInstallers) {
   for (const char* path : {INTERNETSETUP_EXE, SAMPLE_INSTALLER_PATH}) {
     SCOPED_TRACE(path);
     const std::wstring windowsPath = WindowsPath(path);
-    const std::vector<std::uint8_t> file = ReadFile(windowsPath);
+    const std::vector<std::uint8_t> file = ReadBytes(windowsPath);
     ASSERT_FALSE(file.empty());
     const ImageAsData image(windowsPath);
     ASSERT_NE(image.get(), nullptr);
@@ -100,11 +95,11 @@ TEST(FindPeResourceAgainstTheLoader, TheBuiltProgramAndSampleInstallers) {
     }
   }
   // The program's RT_RCDATA 2 is the configured payload, byte for byte.
-  const std::vector<std::uint8_t> program = ReadFile(WindowsPath(INTERNETSETUP_EXE));
+  const std::vector<std::uint8_t> program = ReadBytes(WindowsPath(INTERNETSETUP_EXE));
   const PeResourceLookup embedded = FindPeResource(program, 10, 2);
   ASSERT_EQ(embedded.found.size(), 1u);
   EXPECT_EQ(embedded.found[0].language, 1049);
-  const std::vector<std::uint8_t> payload = ReadFile(WindowsPath(EMBEDDED_PAYLOAD_PATH));
+  const std::vector<std::uint8_t> payload = ReadBytes(WindowsPath(EMBEDDED_PAYLOAD_PATH));
   EXPECT_TRUE(FileBytes(program, embedded.found[0]) == std::string(payload.begin(), payload.end()));
 }
 
@@ -112,7 +107,7 @@ TEST(ReadImageFileVersionAgainstTheSystem, AgreesWithGetFileVersionInfo) {
   for (const std::wstring& path : {WindowsPath(INTERNETSETUP_EXE), WindowsPath(SAMPLE_INSTALLER_PATH), OwnPath()}) {
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-    const FileVersionLookup lookup = ReadImageFileVersion(ReadFile(path));
+    const FileVersionLookup lookup = ReadImageFileVersion(ReadBytes(path));
     if (size == 0) {
       EXPECT_FALSE(lookup.version);
       continue;
@@ -127,7 +122,7 @@ TEST(ReadImageFileVersionAgainstTheSystem, AgreesWithGetFileVersionInfo) {
     EXPECT_EQ(*lookup.version, (FileVersionParts{HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
                                                  HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS)}));
   }
-  EXPECT_EQ(FileVersionText(*ReadImageFileVersion(ReadFile(WindowsPath(INTERNETSETUP_EXE))).version),
+  EXPECT_EQ(FileVersionText(*ReadImageFileVersion(ReadBytes(WindowsPath(INTERNETSETUP_EXE))).version),
             INTERNETSETUP_VERSION_TEXT);
 }
 

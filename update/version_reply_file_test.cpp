@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "base/io_error.h"
+#include "tests/support/scratch_folder.h"
 #include "update/version_reply.h"
 
 namespace isetup {
@@ -14,12 +15,7 @@ namespace fs = std::filesystem;
 
 class VersionReplyFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() / "isetup_version_reply_file_test";
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-  fs::path folder_;
+  testing::ScratchFolder folder_{testing::ScratchFolder::ForTest("isetup_version_reply_file")};
 };
 
 TEST_F(VersionReplyFile, ReadsAndJudgesTheFile) {

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -143,8 +142,7 @@ TEST_F(Online, FailedVersionRequestKeepsThePreviousReplyFile) {
   const RunResult run = RunProgram();
   EXPECT_TRUE(InOrder(run.Labels(), {Utf8(StatusSearching), Utf8(StatusUndetermined)}));
   ExpectSingleLaunch(*sandbox_, run, "TalvimorasterSetup.exe", Payload());
-  std::ifstream in(sandbox_->TempFolder() / "TalvimorasterLastVer.txt", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), previous);
+  EXPECT_EQ(isetup::testing::ReadText(sandbox_->TempFolder() / "TalvimorasterLastVer.txt"), previous);
 }
 
 TEST_F(Online, SameVersionUsesTheEmbeddedInstallerWithoutDownloading) {

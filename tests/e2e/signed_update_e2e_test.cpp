@@ -175,7 +175,8 @@ INSTANTIATE_TEST_SUITE_P(
 // one digest, for the installer and for copies stamped with other tags.
 TEST(SignedUpdateDigest, CngUnderWineAndOpenSslAgreeOnTheBlankedSha256) {
   WineSandbox sandbox(CurrentTestName());
-  const fs::path prefix = sandbox.TempFolder().parent_path().parent_path().parent_path().parent_path();
+  std::string environment;
+  for (const std::string& entry : sandbox.Environment()) environment += Quoted(entry) + " ";
   const auto expected = BlankedSha256(ReadBytes(Artifacts::NextInstaller()));
   ASSERT_TRUE(expected.has_value());
   for (const std::string affid : {"", "Dist0001", "zz-__-99"}) {
@@ -187,7 +188,7 @@ TEST(SignedUpdateDigest, CngUnderWineAndOpenSslAgreeOnTheBlankedSha256) {
       ASSERT_EQ(std::system(stamp.c_str()), 0) << stamp;
     }
     const fs::path printed = sandbox.TempFolder() / "sha256.txt";
-    const std::string command = "WINEPREFIX=" + Quoted(prefix.string()) + " WINEDEBUG=-all wine " +
+    const std::string command = "env " + environment + "wine " +
                                 Quoted((kWindowsBuild / "tools/installer_tags/installer-tags.exe").string()) +
                                 " sha256 " + Quoted(sandbox.TempFolderWindows() + name) + " >" + Quoted(printed.string());
     ASSERT_EQ(std::system(command.c_str()), 0) << command;

@@ -17,7 +17,6 @@
 
 #include "build_config.h"
 #include "tests/support/child_process.h"
-#include "tests/support/wine_prefix_copy.h"
 
 namespace isetup::e2e {
 namespace fs = std::filesystem;
@@ -40,15 +39,6 @@ std::string UserName() {
 }
 
 using Child = isetup::testing::ChildProcess;
-
-std::vector<std::string> WineCommand(bool online, const fs::path& exe, const std::vector<std::string>& args) {
-  std::vector<std::string> command;
-  if (!online) command = {"unshare", "-n"};
-  command.push_back("wine");
-  command.push_back(exe.string());
-  command.insert(command.end(), args.begin(), args.end());
-  return command;
-}
 
 }  // namespace
 
@@ -106,26 +96,17 @@ int Lane() {
 
 std::string LaneAddress() { return "127.0.0." + std::to_string(Lane() == 0 ? 1 : Lane()); }
 
-WineSandbox::WineSandbox(const std::string& name) : root_(fs::path(INTERNETSETUP_E2E_DIR) / "runs" / name) {
-  fs::remove_all(root_);
-  fs::create_directories(root_);
-  prefix_ = root_ / "prefix";
-  tempWindows_ = "C:\\users\\" + UserName() + "\\Temp\\";
-  const std::string copy = isetup::testing::CopyWinePrefixCommand(Artifacts::WineTemplate().string(), prefix_.string());
-  if (std::system(copy.c_str()) != 0) throw std::runtime_error("cannot copy the Wine template prefix");
+WineSandbox::WineSandbox(const std::string& name)
+    : wine_(fs::path(INTERNETSETUP_E2E_DIR) / "runs" / name, Artifacts::WineTemplate(), "INTERNETSETUP_E2E_KEEP"),
+      tempWindows_("C:\\users\\" + UserName() + "\\Temp\\") {
   fs::create_directories(TempFolder());
 }
 
-WineSandbox::~WineSandbox() {
-  const std::string stop = "WINEPREFIX='" + prefix_.string() + "' wineserver -k >/dev/null 2>&1";
-  (void)std::system(stop.c_str());
-  std::error_code ignored;
-  if (!std::getenv("INTERNETSETUP_E2E_KEEP")) fs::remove_all(root_, ignored);
-}
+WineSandbox::~WineSandbox() = default;
 
 fs::path WineSandbox::TempFolder() const { return LinuxPath(tempWindows_); }
 
-fs::path WineSandbox::DriveC() const { return prefix_ / "drive_c"; }
+fs::path WineSandbox::DriveC() const { return wine_.Prefix() / "drive_c"; }
 
 std::string WineSandbox::TempFolderWindows() const { return tempWindows_; }
 
@@ -143,7 +124,7 @@ void WineSandbox::UseTempFolder(const std::string& windowsFolder) {
   // the prefix is not running.
   std::string escaped;
   for (const char c : windowsFolder) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-  const fs::path registry = prefix_ / "user.reg";
+  const fs::path registry = wine_.Prefix() / "user.reg";
   std::ifstream in(registry);
   std::string text, line;
   int replaced = 0;
@@ -163,15 +144,14 @@ void WineSandbox::UseTempFolder(const std::string& windowsFolder) {
 RunResult WineSandbox::Run(const RunOptions& options) {
   // The launch log stays in the first temp folder whatever UseTempFolder said.
   const std::string logWindows = "C:\\users\\" + UserName() + "\\Temp\\TalvimorasterSampleLaunches.log";
-  const std::vector<std::string> env = {"WINEPREFIX=" + prefix_.string(), "WINEDEBUG=-all",
-                                        "TALVIMORASTER_SAMPLE_LOG=" + logWindows};
+  const std::vector<std::string> env = wine_.Environment({"TALVIMORASTER_SAMPLE_LOG=" + logWindows});
   RunResult result;
   const auto deadline = Clock::now() + std::chrono::seconds(options.timeoutSeconds);
 
   // The probe first, so that it sees the window from its creation.
   std::vector<std::string> probeArgs = {"--timeout-ms", std::to_string(options.timeoutSeconds * 1000)};
   probeArgs.insert(probeArgs.end(), options.probeArgs.begin(), options.probeArgs.end());
-  Child probe(WineCommand(options.online, Artifacts::ProbeExe(), probeArgs), env, true);
+  Child probe(isetup::testing::WineCommand(Artifacts::ProbeExe(), probeArgs, !options.online), env, true);
   std::string line;
   if (!probe.ReadLine(line) || line != "ready") throw std::runtime_error("the probe did not start: " + line);
   std::thread reader([&] {
@@ -189,7 +169,7 @@ RunResult WineSandbox::Run(const RunOptions& options) {
 
   std::optional<Child> earlier;
   if (!options.runningBefore.empty()) {
-    earlier.emplace(WineCommand(options.online, options.runningBefore, {}), env, false);
+    earlier.emplace(isetup::testing::WineCommand(options.runningBefore, {}, !options.online), env, false);
     const fs::path running = options.runningBefore.string() + ".running";
     const auto startBy = Clock::now() + std::chrono::seconds(30);
     while (!fs::exists(running) && Clock::now() < startBy) std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -200,7 +180,7 @@ RunResult WineSandbox::Run(const RunOptions& options) {
   std::vector<std::string> programEnv = env;
   programEnv.insert(programEnv.end(), options.environment.begin(), options.environment.end());
   const fs::path programPath = options.program.empty() ? Artifacts::LaneProgram(Lane()) : options.program;
-  Child program(WineCommand(options.online, programPath, {}), programEnv, false);
+  Child program(isetup::testing::WineCommand(programPath, {}, !options.online), programEnv, false);
   result.exitCode = program.Wait(deadline);
   result.seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
@@ -213,8 +193,7 @@ RunResult WineSandbox::Run(const RunOptions& options) {
     earlier->Wait(Clock::now() + std::chrono::seconds(20));
   }
   // The launched installer outlives the program: wait for everything in the prefix to end.
-  Child wait({"wineserver", "-w"}, env, false);
-  wait.Wait(Clock::now() + std::chrono::seconds(30));
+  wine_.WaitForAllEnded(Clock::now() + std::chrono::seconds(30));
 
   std::ifstream log(LinuxPath(logWindows));
   while (std::getline(log, line)) {
@@ -224,24 +203,6 @@ RunResult WineSandbox::Run(const RunOptions& options) {
       result.launches.push_back({parts[1], parts[2], parts[3], std::stoll(parts[4])});
   }
   return result;
-}
-
-std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
-  // One read of the whole file: byte by byte through a stream iterator, 14 MB take seconds in the
-  // sanitizer build.
-  std::ifstream file(path, std::ios::binary | std::ios::ate);
-  std::vector<std::uint8_t> bytes(file ? static_cast<std::size_t>(file.tellg()) : 0);
-  file.seekg(0);
-  file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<std::size_t>(file.gcount()));
-  return bytes;
-}
-
-std::string CurrentTestName() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  std::replace(name.begin(), name.end(), '/', '_');
-  return name;
 }
 
 std::string Utf8(std::wstring_view text) {

@@ -7,6 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "base/test_files.h"
+#include "tests/support/wine_session.h"
+
 namespace isetup::e2e {
 
 // One change of the window as the probe saw it.
@@ -75,22 +78,23 @@ class WineSandbox {
   // installer's launch log stays in the first temp folder.
   void UseTempFolder(const std::string& windowsFolder);
   std::filesystem::path LinuxPath(const std::string& windowsPath) const;  // "C:\\a\\b" on the Linux side
+  // What a Wine program of this prefix is started with (WINEPREFIX, WINEDEBUG).
+  std::vector<std::string> Environment() const { return wine_.Environment(); }
   RunResult Run(const RunOptions& options);
 
  private:
-  std::filesystem::path root_, prefix_;
+  isetup::testing::WineSession wine_;
   std::string tempWindows_;  // ends with "\\"
 };
 
-std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path);
+// A whole file (empty when it cannot be read), and the running test's name (a sandbox name of its own).
+using isetup::testing::CurrentTestName;
+using isetup::testing::ReadBytes;
 
 // The lane CTest gave the running test ("id:3,slots:1" in CTEST_RESOURCE_GROUP_0_LANES), so that
 // scenarios run side by side, each with its program copy and endpoint on 127.0.0.<lane>; 0 without one.
 int Lane();
 std::string LaneAddress();  // "127.0.0.<lane>", "127.0.0.1" for lane 0
-
-// The running test's "Suite.Name" with "/" made "_": a sandbox name of its own.
-std::string CurrentTestName();
 
 // A UTF-16 text (the program's status texts) in UTF-8, as the probe reports window texts.
 std::string Utf8(std::wstring_view text);

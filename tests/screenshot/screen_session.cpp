@@ -11,12 +11,14 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "base/test_files.h"
 #include "build_config.h"
-#include "tests/support/wine_prefix_copy.h"
 
 namespace isetup::screenshot {
 namespace fs = std::filesystem;
 namespace {
+
+using isetup::testing::WineCommand;
 
 std::vector<std::string> SplitTabs(const std::string& line) {
   std::vector<std::string> parts;
@@ -65,6 +67,15 @@ bool Shell(const std::vector<std::string>& env, const std::string& command) {
   return std::system(("env " + line + command).c_str()) == 0;
 }
 
+bool SameIn(const Screenshot& a, const Screenshot& b, const ScreenRect& area) {
+  for (int y = area.top; y < area.bottom; ++y) {
+    for (int x = area.left; x < area.right; ++x) {
+      if (a.at(x, y) != b.at(x, y)) return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 VirtualDisplay::VirtualDisplay() {
@@ -111,16 +122,15 @@ Rgb Screenshot::at(int x, int y) const {
 
 Screenshot Screenshot::Take(const VirtualDisplay& display, const fs::path& png) {
   fs::create_directories(png.parent_path());
+  fs::path ppm = png;
+  ppm.replace_extension(".ppm");
   const std::string command = "xwd -root -silent -display " + display.Name() + " | convert xwd:- png:" +
-                              Quoted(png.string()) + " && convert " + Quoted(png.string()) + " -depth 8 ppm:-";
+                              Quoted(png.string()) + " && convert " + Quoted(png.string()) + " -depth 8 ppm:" +
+                              Quoted(ppm.string());
   Screenshot shot;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return shot;
-  std::vector<std::uint8_t> bytes;
-  std::uint8_t buffer[65536];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) bytes.insert(bytes.end(), buffer, buffer + n);
-  pclose(pipe);
+  const std::vector<std::uint8_t> bytes = Shell({}, command) ? isetup::testing::ReadBytes(ppm) : std::vector<std::uint8_t>{};
+  std::error_code ignored;
+  fs::remove(ppm, ignored);
   // P6, width, height, maximum 255, each followed by blank space (and "#" comments, which convert writes);
   // then the pixels.
   std::size_t at = 0;
@@ -153,45 +163,29 @@ int FormState::GaugePercent() const {
   return std::atoi(gaugeText.c_str() + digits);
 }
 
-WineSession::WineSession(const std::string& name, const VirtualDisplay& display)
-    : display_(display), root_(Artifacts::Output() / "runs" / name) {
-  fs::remove_all(root_);
-  fs::create_directories(root_);
-  prefix_ = root_ / "prefix";
-  if (!Shell({}, isetup::testing::CopyWinePrefixCommand(Artifacts::WineTemplate().string(), prefix_.string()))) {
-    throw std::runtime_error("cannot copy the Wine template prefix");
-  }
-}
+ScreenSession::ScreenSession(const std::string& name, const VirtualDisplay& display)
+    : display_(display),
+      wine_(Artifacts::Output() / "runs" / name, Artifacts::WineTemplate(), "INTERNETSETUP_SCREENSHOT_KEEP") {}
 
-WineSession::~WineSession() {
+ScreenSession::~ScreenSession() {
   other_.reset();
   program_.reset();
   probe_.reset();
-  Shell(Environment(), "wineserver -k >/dev/null 2>&1");
+  wine_.EndAll();  // before the join: a Wine process of the session may still hold the probe's output open
   if (reader_.joinable()) reader_.join();
-  std::error_code ignored;
-  if (!std::getenv("INTERNETSETUP_SCREENSHOT_KEEP")) fs::remove_all(root_, ignored);
 }
 
-std::vector<std::string> WineSession::Environment() const {
-  return {"WINEPREFIX=" + prefix_.string(), "WINEDEBUG=-all", "DISPLAY=" + display_.Name()};
-}
+std::vector<std::string> ScreenSession::Environment() const { return wine_.Environment({"DISPLAY=" + display_.Name()}); }
 
-bool WineSession::SetLogPixels(int dpi) {
+bool ScreenSession::SetLogPixels(int dpi) {
   const bool set = Shell(Environment(), "wine reg add 'HKCU\\Control Panel\\Desktop' /v LogPixels /t REG_DWORD /d " +
                                             std::to_string(dpi) + " /f >/dev/null 2>&1");
   // Let the registry reach the disk and the session end, so the program starts a fresh one with the value.
-  return Shell(Environment(), "wineserver -w") && set;
+  return wine_.WaitForAllEnded(Clock::now() + std::chrono::seconds(60)) && set;
 }
 
-std::vector<std::string> WineSession::Command(const fs::path& exe, const std::vector<std::string>& args) const {
-  std::vector<std::string> command{"wine", exe.string()};
-  command.insert(command.end(), args.begin(), args.end());
-  return command;
-}
-
-void WineSession::StartWatching() {
-  probe_.emplace(Command(Artifacts::ProbeExe(), {"watch", "--timeout-ms", "150000"}), Environment(), true);
+void ScreenSession::StartWatching() {
+  probe_.emplace(WineCommand(Artifacts::ProbeExe(), {"watch", "--timeout-ms", "150000"}), Environment(), true);
   std::string line;
   if (!probe_->ReadLine(line) || line != "ready") throw std::runtime_error("the probe did not start: " + line);
   reader_ = std::thread([this] {
@@ -208,15 +202,16 @@ void WineSession::StartWatching() {
   });
 }
 
-void WineSession::StartProgram() { program_.emplace(Command(Artifacts::ProgramExe(), {}), Environment(), false); }
+void ScreenSession::StartProgram() { program_.emplace(WineCommand(Artifacts::ProgramExe(), {}), Environment(), false); }
 
-bool WineSession::ShowOtherWindow(int x, int y) {
-  other_.emplace(Command(Artifacts::ProbeExe(), {"window", std::to_string(x), std::to_string(y)}), Environment(), true);
+bool ScreenSession::ShowOtherWindow(int x, int y) {
+  other_.emplace(WineCommand(Artifacts::ProbeExe(), {"window", std::to_string(x), std::to_string(y)}), Environment(),
+                 true);
   std::string line;
   return other_->ReadLine(line) && line.rfind("shown", 0) == 0;
 }
 
-std::optional<FormState> WineSession::WaitFor(const std::function<bool(const FormState&)>& condition,
+std::optional<FormState> ScreenSession::WaitFor(const std::function<bool(const FormState&)>& condition,
                                               std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
   const bool met = changed_.wait_for(lock, timeout, [&] { return !states_.empty() && condition(states_.back()); });
@@ -224,15 +219,48 @@ std::optional<FormState> WineSession::WaitFor(const std::function<bool(const For
   return states_.back();
 }
 
-std::optional<FormState> WineSession::Latest() {
+std::optional<FormState> ScreenSession::WaitForQuiet(const std::function<bool(const FormState&)>& condition,
+                                                   std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (Clock::now() < deadline) {
+    const std::size_t seen = states_.size();
+    const bool reported = changed_.wait_for(lock, quiet, [&] { return states_.size() != seen; });
+    if (!reported && !states_.empty() && condition(states_.back())) return states_.back();
+  }
+  return std::nullopt;
+}
+
+std::optional<FormState> ScreenSession::Latest() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (states_.empty()) return std::nullopt;
   return states_.back();
 }
 
-std::vector<FormState> WineSession::History() {
+std::vector<FormState> ScreenSession::History() {
   std::lock_guard<std::mutex> lock(mutex_);
   return states_;
+}
+
+std::size_t ScreenSession::ReportCount() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return states_.size();
+}
+
+Screenshot ScreenSession::StillShot(const fs::path& png, const ScreenRect& area, std::chrono::milliseconds timeout,
+                                    const std::function<bool(const Screenshot&)>& wanted) {
+  const auto deadline = Clock::now() + timeout;
+  std::size_t reports = ReportCount();
+  Screenshot last = Screenshot::Take(display_, png);
+  while (Clock::now() < deadline) {
+    Screenshot next = Screenshot::Take(display_, png);
+    const std::size_t now = ReportCount();
+    const bool still = !next.empty() && !last.empty() && now == reports && SameIn(last, next, area);
+    if (still && (!wanted || wanted(next))) return next;
+    reports = now;
+    last = std::move(next);
+  }
+  return {};
 }
 
 fs::path Artifacts::ProgramExe() { return fs::path(SCREENSHOT_WINDOWS_BUILD_DIR) / "InternetSetup.exe"; }
@@ -241,7 +269,6 @@ fs::path Artifacts::NextInstaller() {
   return fs::path(SCREENSHOT_WINDOWS_BUILD_DIR) / "sample_installers" / "TalvimorasterSampleSetup-2.53.0.0.exe";
 }
 fs::path Artifacts::WineTemplate() { return SCREENSHOT_WINE_TEMPLATE; }
-fs::path Artifacts::StoredSkin() { return SCREENSHOT_STORED_SKIN; }
 fs::path Artifacts::Output() { return SCREENSHOT_OUTPUT_DIR; }
 int Artifacts::EndpointPort() {
   const std::string host = INTERNETSETUP_ENDPOINT_HOST;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/wine_session.h"
 
 namespace isetup::screenshot {
 
@@ -78,19 +79,18 @@ struct FormState {
   int GaugePercent() const;
 };
 
-// A copy of the Wine template prefix for one test, and the Wine programs run in it on a display.
-class WineSession {
+// A Wine session of its own for one test, and the Wine programs run in it on a display.
+class ScreenSession {
  public:
-  WineSession(const std::string& name, const VirtualDisplay& display);
-  ~WineSession();
-  WineSession(const WineSession&) = delete;
-  WineSession& operator=(const WineSession&) = delete;
+  ScreenSession(const std::string& name, const VirtualDisplay& display);
+  ~ScreenSession();
+  ScreenSession(const ScreenSession&) = delete;
+  ScreenSession& operator=(const ScreenSession&) = delete;
 
-  const std::filesystem::path& Folder() const { return root_; }
+  const std::filesystem::path& Folder() const { return wine_.Folder(); }
   std::vector<std::string> Environment() const;
   // HKCU\Control Panel\Desktop\LogPixels, the DPI Wine gives its programs.
   bool SetLogPixels(int dpi);
-  std::vector<std::string> Command(const std::filesystem::path& exe, const std::vector<std::string>& args) const;
   // Starts the probe watching for the setup window; its reports are collected on a thread of their own.
   void StartWatching();
   // Starts InternetSetup.exe.
@@ -102,12 +102,24 @@ class WineSession {
   std::optional<FormState> WaitFor(const std::function<bool(const FormState&)>& condition,
                                    std::chrono::milliseconds timeout);
   std::optional<FormState> Latest();
+  // The newest report once it satisfies the condition and no other has come for `quiet`; waits up to
+  // timeout for that.
+  std::optional<FormState> WaitForQuiet(const std::function<bool(const FormState&)>& condition,
+                                        std::chrono::milliseconds quiet, std::chrono::milliseconds timeout);
   // Every report so far.
   std::vector<FormState> History();
+  // The display once it has stopped changing and shows what `wanted` looks for (anything, when null):
+  // screenshots taken one after another until two in a row are the same in `area`, no report of the probe
+  // came between them and the second is wanted. Empty when that does not happen within `timeout`. The
+  // last one taken is saved as `png`.
+  Screenshot StillShot(const std::filesystem::path& png, const ScreenRect& area, std::chrono::milliseconds timeout,
+                       const std::function<bool(const Screenshot&)>& wanted = nullptr);
 
  private:
+  std::size_t ReportCount();
+
   const VirtualDisplay& display_;
-  std::filesystem::path root_, prefix_;
+  isetup::testing::WineSession wine_;
   std::optional<Process> probe_, program_, other_;
   std::thread reader_;
   std::mutex mutex_;
@@ -121,7 +133,6 @@ struct Artifacts {
   static std::filesystem::path ProbeExe();
   static std::filesystem::path NextInstaller();
   static std::filesystem::path WineTemplate();
-  static std::filesystem::path StoredSkin();
   static std::filesystem::path Output();  // screenshots and run folders
   static int EndpointPort();
 };

@@ -4,13 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "base/test_files.h"
 #include "endpoint/endpoint_server.h"
 #include "tests/screenshot/screen_session.h"
+#include "tests/support/scratch_folder.h"
+#include "ui/committed_skin_test_support.h"
 #include "ui/skin_loader.h"
 #include "ui/stack_blur.h"
 
@@ -29,27 +30,10 @@ const Rgb kEdgeLine = FromHex(0xD9E0E7);
 const Rgb kFillLine = FromHex(0x5F7D9D);
 const Rgb kActiveCaption = FromHex(0x4F739A);
 
-std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-const ui::Skin& CommittedSkin() {
-  static const ui::Skin skin = [] {
-    const auto bytes = ReadBytes(Artifacts::StoredSkin());
-    auto loaded = ui::LoadStoredSkinChecked(bytes);
-    EXPECT_TRUE(loaded.ok()) << loaded.error();
-    return loaded.ok() ? std::move(loaded).value() : ui::Skin{};
-  }();
-  return skin;
-}
+using isetup::testing::CurrentTestName;
+using ui::testing::CommittedSkin;
 
 Rgb PictureRgb(const ui::SkinPicture& picture, int x, int y) { return FromHex(picture.at(x, y) & 0xFFFFFFu); }
-
-std::string TestName() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  return std::string(info->test_suite_name()) + "." + info->name();
-}
 
 // 96-dpi design values scaled as the program scales them (half away from zero).
 int Scaled(int value, int dpi) { return (value * dpi + 48) / 96; }
@@ -111,10 +95,11 @@ ui::SkinPicture Cut(const Screenshot& shot, const ScreenRect& area) {
 
 // Four 64 KiB pieces, then nothing more: the gauge stops between a quarter and two fifths and stays there
 // for the rest of the test. (Wine reports progress as pieces arrive, not for one big write that then hangs.)
+constexpr auto kHeldPieceTime = 300ms;
 endpoint::StageFault HeldDownload() {
   endpoint::StageFault held;
   held.throttleChunk = 65536;
-  held.throttleDelayMs = 300;
+  held.throttleDelayMs = static_cast<int>(kHeldPieceTime.count());
   held.hangAfter = 4 * 65536;
   return held;
 }
@@ -123,7 +108,7 @@ class WindowScreenshot : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(display_.ok()) << "Xvfb did not start";
-    server_.emplace(endpoint::Release{"2.53.0.0", ReadBytes(Artifacts::NextInstaller()), ""}, "");
+    server_.emplace(endpoint::Release{"2.53.0.0", isetup::testing::ReadBytes(Artifacts::NextInstaller()), ""}, "");
     server_->SetLogSink([](const std::string&) {});
   }
   void TearDown() override {
@@ -136,7 +121,7 @@ class WindowScreenshot : public ::testing::Test {
     server_->SetFault(endpoint::Stage::Installer, installerFault);
     const int port = Artifacts::EndpointPort();
     ASSERT_EQ(server_->Start("127.0.0.1", port), port) << "the endpoint port is taken";
-    wine_.emplace(TestName(), display_);
+    wine_.emplace(CurrentTestName(), display_);
     if (dpi != 96) {
       ASSERT_TRUE(wine_->SetLogPixels(dpi));
     }
@@ -144,9 +129,12 @@ class WindowScreenshot : public ::testing::Test {
     wine_->StartProgram();
   }
 
-  Screenshot Shot(const std::string& name) {
-    Screenshot shot = Screenshot::Take(display_, Artifacts::Output() / "shots" / (TestName() + "-" + name + ".png"));
-    EXPECT_FALSE(shot.empty()) << "no screenshot " << name;
+  // The screen once `area` has stopped changing and shows what `wanted` looks for (see StillShot).
+  Screenshot Shot(const std::string& name, const ScreenRect& area,
+                  const std::function<bool(const Screenshot&)>& wanted = nullptr) {
+    const fs::path png = Artifacts::Output() / "shots" / (CurrentTestName() + "-" + name + ".png");
+    Screenshot shot = wine_->StillShot(png, area, 10s, wanted);
+    EXPECT_FALSE(shot.empty()) << "the screen did not settle for " << name;
     return shot;
   }
 
@@ -161,11 +149,22 @@ class WindowScreenshot : public ::testing::Test {
     return state;
   }
 
+  // The window once the held download shows all it will: Wine reports a piece only when more has come
+  // (four pieces showed 10, 19 and 28 %), so the held value is not known beforehand; the download counts
+  // as held when the window has not changed for the time of three more pieces.
+  std::optional<FormState> WaitUntilHeld() {
+    const std::optional<FormState> state = wine_->WaitForQuiet(Downloading, 3 * kHeldPieceTime, 60s);
+    std::string shown;
+    for (const FormState& s : wine_->History()) shown += " " + s.gaugeText;
+    EXPECT_TRUE(state) << "the download was never held; the gauge showed" << shown;
+    return state;
+  }
+
   bool MoveMouse(int x, int y) { return display_.Xdotool("mousemove " + std::to_string(x) + " " + std::to_string(y)); }
 
   VirtualDisplay display_;
   std::optional<endpoint::Server> server_;
-  std::optional<WineSession> wine_;
+  std::optional<ScreenSession> wine_;
 };
 
 // The header band, the corners cut by the mask, the frame around the client area and the caption.
@@ -229,8 +228,8 @@ TEST_F(WindowScreenshot, FrameShapeCaptionAndTheGaugeFillAtThreeValues) {
         wine_->WaitFor([lastValue](const FormState& s) { return Downloading(s) && s.GaugePercent() != lastValue; }, 10s);
     ASSERT_TRUE(before) << "the gauge stopped moving";
     lastValue = before->GaugePercent();
-    std::this_thread::sleep_for(300ms);  // the monitor's refresh and the paint
-    const Screenshot shot = Shot("gauge-" + std::to_string(lastValue));
+    // Settled: the monitor's refresh and the paint are done.
+    const Screenshot shot = Shot("gauge-" + std::to_string(lastValue), before->window);
     const std::optional<FormState> after = wine_->Latest();
     if (!after || after->GaugePercent() != lastValue) continue;  // moved on while the screenshot was taken
     if (measured.empty()) ExpectFrame(shot, *after);
@@ -243,12 +242,10 @@ TEST_F(WindowScreenshot, FrameShapeCaptionAndTheGaugeFillAtThreeValues) {
 
 TEST_F(WindowScreenshot, ButtonImagesBlurWhileInactiveAndDraggingByTheCaption) {
   ASSERT_NO_FATAL_FAILURE(Start(HeldDownload()));
-  ASSERT_TRUE(WaitUntilDownloading()) << "the download never showed";
-  std::this_thread::sleep_for(1500ms);  // until the last of the 200000 bytes are shown
+  ASSERT_TRUE(WaitUntilHeld());
   ASSERT_TRUE(MoveMouse(2, 2));
-  std::this_thread::sleep_for(300ms);
-  const std::optional<FormState> form = wine_->Latest();
-  ASSERT_TRUE(form && form->active && !form->blurred);
+  const std::optional<FormState> form = wine_->WaitFor([](const FormState& s) { return s.active && !s.blurred; }, 10s);
+  ASSERT_TRUE(form) << "the window is not the active one";
   const ScreenRect& button = form->button;
   EXPECT_EQ(button.width(), 120);
   EXPECT_EQ(button.height(), 25);
@@ -259,22 +256,24 @@ TEST_F(WindowScreenshot, ButtonImagesBlurWhileInactiveAndDraggingByTheCaption) {
     EXPECT_EQ(shot.at(button.left + 2, button.top + 12), PictureRgb(controls, imageLeft + 2, 12)) << state;
     EXPECT_EQ(shot.at(button.left + 60, button.top + 2), PictureRgb(controls, imageLeft + 46, 2)) << state;
   };
-  const Screenshot sharp = Shot("sharp");
+  const ScreenRect& w = form->window;
+  const Screenshot sharp = Shot("sharp", w);
   expectButton(sharp, 0, "normal");
+  // Each image once it is painted: the button looking other than before, or as at the start.
+  const auto buttonChanged = [&](const Screenshot& s) { return MaxDifference(sharp, s, button) > 0; };
+  const auto buttonAsAtTheStart = [&](const Screenshot& s) { return MaxDifference(sharp, s, button) == 0; };
 
   const int bx = (button.left + button.right) / 2, by = (button.top + button.bottom) / 2;
   ASSERT_TRUE(MoveMouse(bx, by));
-  std::this_thread::sleep_for(400ms);
-  expectButton(Shot("hot"), 92, "mouse over");
+  expectButton(Shot("hot", w, buttonChanged), 92, "mouse over");
   ASSERT_TRUE(MoveMouse(2, 2));
-  std::this_thread::sleep_for(400ms);
+  Shot("left", w, buttonAsAtTheStart);
 
   // Another window becomes active: the client area shows the blurred snapshot of itself.
   ASSERT_TRUE(wine_->ShowOtherWindow(10, 10));
   ASSERT_TRUE(wine_->WaitFor([](const FormState& s) { return !s.active && s.blurred; }, 10s)) << "no blur";
-  std::this_thread::sleep_for(300ms);
-  const Screenshot blurred = Shot("blurred");
   const ScreenRect& client = form->client;
+  const Screenshot blurred = Shot("blurred", w, [&](const Screenshot& s) { return MaxDifference(sharp, s, client) > 0; });
   const ui::SkinPicture expected = ui::StackBlurred(Cut(sharp, client), ui::kInactiveBlurRadius);
   int worst = 0;
   for (int y = 0; y < client.height(); ++y) {
@@ -288,7 +287,6 @@ TEST_F(WindowScreenshot, ButtonImagesBlurWhileInactiveAndDraggingByTheCaption) {
   EXPECT_EQ(sharp.at(button.left - 2, by), kWhite);
   EXPECT_NE(blurred.at(button.left - 2, by), kWhite) << "the button's edge is not soft";
   // The frame is not blurred; only the caption turns to the inactive colour, one step from the active one.
-  const ScreenRect& w = form->window;
   EXPECT_EQ(MaxDifference(sharp, blurred, {w.left, w.top, w.right, w.top + 56}), 0);
   EXPECT_EQ(MaxDifference(sharp, blurred, {w.left + 11, w.top + 56, w.left + 453, w.top + 78}), 1);
   EXPECT_EQ(MaxDifference(sharp, blurred, {w.left, w.top + 78, w.right, client.top}), 0);
@@ -297,15 +295,13 @@ TEST_F(WindowScreenshot, ButtonImagesBlurWhileInactiveAndDraggingByTheCaption) {
   ASSERT_TRUE(MoveMouse(bx, by));
   ASSERT_TRUE(display_.Xdotool("mousedown 1"));
   ASSERT_TRUE(wine_->WaitFor([](const FormState& s) { return s.active && !s.blurred; }, 10s)) << "not activated";
-  std::this_thread::sleep_for(400ms);
-  const Screenshot pressed = Shot("pressed");
+  const Screenshot pressed = Shot("pressed", w, buttonChanged);
   expectButton(pressed, 184, "pressed");
   EXPECT_EQ(pressed.at(button.left - 2, by), kWhite);
   // Released away from the button: no click, the normal image and the same client area as at the start.
   ASSERT_TRUE(MoveMouse(2, 2));
   ASSERT_TRUE(display_.Xdotool("mouseup 1"));
-  std::this_thread::sleep_for(500ms);
-  const Screenshot released = Shot("released");
+  const Screenshot released = Shot("released", w, buttonAsAtTheStart);
   expectButton(released, 0, "released");
   EXPECT_EQ(MaxDifference(sharp, released, client), 0);
   for (const FormState& state : wine_->History()) {
@@ -321,7 +317,8 @@ TEST_F(WindowScreenshot, ButtonImagesBlurWhileInactiveAndDraggingByTheCaption) {
            display_.Xdotool("mouseup 1");
   };
   ASSERT_TRUE(drag(before.right - 3, before.top + 120, 40, 0));
-  std::this_thread::sleep_for(500ms);
+  // Whatever the drag did has been painted and reported.
+  Shot("edge-dragged", {before.left, before.top, before.right + 40, before.bottom});
   const ScreenRect unsized = wine_->Latest()->window;
   EXPECT_EQ(unsized.width(), before.width());
   EXPECT_EQ(unsized.left, before.left);
@@ -330,17 +327,15 @@ TEST_F(WindowScreenshot, ButtonImagesBlurWhileInactiveAndDraggingByTheCaption) {
       [&](const FormState& s) { return s.window.left == before.left + 60 && s.window.top == before.top + 40; }, 5s);
   ASSERT_TRUE(moved) << "dragging the caption did not move the window";
   EXPECT_EQ(moved->window.width(), before.width());
-  std::this_thread::sleep_for(300ms);
-  ExpectFrame(Shot("moved"), *moved);
+  const ScreenRect& there = moved->window;
+  ExpectFrame(Shot("moved", there, [&](const Screenshot& s) { return s.at(there.left + 100, there.top) != kBlack; }),
+              *moved);
 }
 
 TEST_F(WindowScreenshot, At144DpiTheWindowIsScaledByOneAndAHalf) {
   ASSERT_NO_FATAL_FAILURE(Start(HeldDownload(), 144));
-  ASSERT_TRUE(WaitUntilDownloading()) << "the download never showed";
-  std::this_thread::sleep_for(1500ms);
   ASSERT_TRUE(MoveMouse(2, 2));
-  std::this_thread::sleep_for(300ms);
-  const std::optional<FormState> form = wine_->Latest();
+  const std::optional<FormState> form = WaitUntilHeld();
   ASSERT_TRUE(form);
   const ScreenRect& w = form->window;
   EXPECT_EQ(w.width(), 698);
@@ -354,7 +349,7 @@ TEST_F(WindowScreenshot, At144DpiTheWindowIsScaledByOneAndAHalf) {
   EXPECT_EQ(form->gauge.width(), Scaled(425, 144) - Scaled(15, 144));
   EXPECT_EQ(form->gauge.height(), Scaled(51, 144) - Scaled(34, 144)) << "the gauge skin's 17 pixels, scaled";
 
-  const Screenshot shot = Shot("144dpi");
+  const Screenshot shot = Shot("144dpi", w);
   const ui::SkinPicture& frame = *CommittedSkin().frame;
   // The 60-row header: row 0 the top line, row 30 the colour of the 96-dpi row 20 (smoothly resampled, so
   // within a step of the gradient), row 57 close to its last colour, white below it.

@@ -8,13 +8,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 
+#include "base/test_files.h"
 #include "payload/affiliate_tags.h"
 #include "payload/pe_test_image.h"
+#include "tests/support/scratch_folder.h"
 
 namespace isetup {
 namespace {
@@ -22,15 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-Bytes ReadBytes(const fs::path& path) {
-  const std::string text = ReadText(path);
-  return {text.begin(), text.end()};
-}
+using isetup::testing::ReadBytes;
+using isetup::testing::ReadText;
 
 std::string Quoted(const std::string& arg) {
   std::string quoted = "'";
@@ -45,13 +39,7 @@ struct Outcome {
 
 class InstallerTagsProgram : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() / (std::string("isetup_installer_tags_program_") + info->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_ / "work");
-  }
-  void TearDown() override { fs::remove_all(folder_); }
+  void SetUp() override { fs::create_directories(folder_ / "work"); }
 
   fs::path Put(const std::string& name, const Bytes& bytes) {
     const fs::path path = folder_ / "work" / name;
@@ -72,7 +60,7 @@ class InstallerTagsProgram : public ::testing::Test {
     return run;
   }
 
-  fs::path folder_;
+  testing::ScratchFolder folder_{testing::ScratchFolder::ForTest("isetup_installer_tags_program")};
 };
 
 TEST_F(InstallerTagsProgram, ExitStatusesAndStreams) {

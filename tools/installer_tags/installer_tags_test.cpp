@@ -6,14 +6,15 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <sstream>
 
+#include "base/test_files.h"
 #include "base/utf8_path.h"
 #include "payload/affiliate_tags.h"
 #include "payload/checksum.h"
 #include "payload/pe_test_image.h"
+#include "tests/support/scratch_folder.h"
 #include "update/version_reply.h"
 #include "update/version_reply_format.h"
 
@@ -28,10 +29,7 @@ using isetup::testing::TestSetupProgram;
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes ReadBytes(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
+using isetup::testing::ReadBytes;
 
 void WriteBytes(const fs::path& path, const Bytes& bytes) {
   std::ofstream file(path, std::ios::binary);
@@ -50,14 +48,6 @@ struct Result {
 
 class InstallerTags : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() / (std::string("isetup_installer_tags_") + info->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
-  void TearDown() override { fs::remove_all(folder_); }
-
   // A file in the test's folder with these bytes; its name as the tool takes it.
   std::string Put(const std::string& name, const Bytes& bytes) {
     WriteBytes(folder_ / name, bytes);
@@ -73,7 +63,7 @@ class InstallerTags : public ::testing::Test {
     return result;
   }
 
-  fs::path folder_;
+  isetup::testing::ScratchFolder folder_{isetup::testing::ScratchFolder::ForTest("isetup_installer_tags")};
 };
 
 TEST_F(InstallerTags, ShowsThePlainInstallersTagsAndOffsets) {

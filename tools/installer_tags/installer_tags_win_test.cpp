@@ -6,15 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "base/test_files.h"
 #include "build_config.h"
 #include "payload/affiliate_tags.h"
 #include "payload/checksum.h"
 #include "payload/pe_resources.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/wine_path.h"
 
 namespace isetup {
@@ -24,15 +24,8 @@ namespace fs = std::filesystem;
 
 using isetup::testing::WindowsPath;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-}
-
-std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
-  const std::string text = ReadText(path);
-  return {text.begin(), text.end()};
-}
+using isetup::testing::ReadBytes;
+using isetup::testing::ReadText;
 
 struct Outcome {
   DWORD status = 0xFFFFFFFF;
@@ -41,16 +34,7 @@ struct Outcome {
 
 class InstallerTagsExe : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() / (std::string("isetup_installer_tags_exe_") + info->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_ / "work");
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
+  void SetUp() override { fs::create_directories(folder_ / "work"); }
 
   fs::path CopyOf(const char* built, const std::wstring& name) {
     const fs::path copy = folder_ / "work" / name;
@@ -104,7 +88,7 @@ class InstallerTagsExe : public ::testing::Test {
     return outcome;
   }
 
-  fs::path folder_;
+  testing::ScratchFolder folder_{testing::ScratchFolder::ForTest("isetup_installer_tags_exe")};
   int runs_ = 0;
 };
 

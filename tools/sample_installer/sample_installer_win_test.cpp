@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/test_files.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/wine_path.h"
 
 namespace {
@@ -23,20 +25,7 @@ using isetup::testing::WindowsPath;
 const std::wstring kSample = WindowsPath(SAMPLE_INSTALLER_PATH);
 const std::wstring kNext = WindowsPath(SAMPLE_INSTALLER_NEXT_PATH);
 
-std::string ReadFileBytes(const std::wstring& path) {
-    std::string bytes;
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return bytes;
-    LARGE_INTEGER size{};
-    GetFileSizeEx(file, &size);
-    bytes.resize(static_cast<std::size_t>(size.QuadPart));
-    DWORD got = 0;
-    if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) got = 0;
-    bytes.resize(got);
-    CloseHandle(file);
-    return bytes;
-}
+std::string ReadFileBytes(const std::wstring& path) { return isetup::testing::ReadText(path); }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
@@ -142,13 +131,7 @@ TEST(SampleInstallerFile, CarriesItsBuildVersion) {
 class SampleInstallerLaunch : public testing::Test {
 protected:
     void SetUp() override {
-        wchar_t temp[MAX_PATH + 1];
-        const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
-        dir_ = std::wstring(temp, n) + L"sample_installer_test_" + std::to_wstring(GetCurrentProcessId());
-        ASSERT_TRUE(CreateDirectoryW(dir_.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
-        dir_ += L'\\';
         log_ = dir_ + L"launches.log";
-        DeleteFileW(log_.c_str());
         SaveVariable(L"TALVIMORASTER_SAMPLE_LOG");
         SaveVariable(L"TMP");
         SaveVariable(L"TEMP");
@@ -159,9 +142,6 @@ protected:
         for (const auto& [name, value] : saved_) {
             SetEnvironmentVariableW(name.c_str(), value.has_value ? value.text.c_str() : nullptr);
         }
-        for (const std::wstring& file : created_) DeleteFileW(file.c_str());
-        DeleteFileW(log_.c_str());
-        RemoveDirectoryW(dir_.c_str());
     }
 
     // Starts the programs at once, waits for all of them; true when every one ended with exit code 0.
@@ -254,14 +234,13 @@ protected:
 
     std::wstring CopyOf(const std::wstring& program, const wchar_t* name) {
         const std::wstring copy = dir_ + name;
-        created_.push_back(copy);
         EXPECT_TRUE(CopyFileW(program.c_str(), copy.c_str(), FALSE));
         return copy;
     }
 
-    std::wstring dir_;
+    const isetup::testing::ScratchFolder scratch_{isetup::testing::ScratchFolder::ForTest("sample_installer")};
+    const std::wstring dir_ = scratch_.wstring() + L'\\';
     std::wstring log_;
-    std::vector<std::wstring> created_;
 
 private:
     struct Saved {
@@ -317,7 +296,6 @@ TEST_F(SampleInstallerLaunch, WithoutTheLogVariableWritesIntoTheTempFolder) {
     SetEnvironmentVariableW(L"TMP", dir_.c_str());
     SetEnvironmentVariableW(L"TEMP", dir_.c_str());
     const std::wstring log = dir_ + L"TalvimorasterSampleLaunches.log";
-    created_.push_back(log);
     DeleteFileW(log.c_str());
 
     ASSERT_TRUE(Launch(kNext));
