@@ -30,9 +30,9 @@
 
 #include "endpoint/access_log.h"
 #include "endpoint/connection.h"
-#include "payload/affiliate_tags.h"
 #include "payload/blanked_sha256.h"
 #include "payload/checksum.h"
+#include "payload/tag_fields.h"
 #include "update/version.h"
 #include "update/version_reply_format.h"
 
@@ -121,12 +121,6 @@ std::optional<std::string> CheckQuery(const HttpRequest& request, Stage stage) {
     if (!request.Param("rnd")) return "the query lacks rnd";
   }
   return std::nullopt;
-}
-
-std::optional<std::size_t> StampableValue(std::span<const std::uint8_t> bytes, const std::optional<TagLocation>& tag,
-                                          std::string_view marker) {
-  if (!tag || CheckTagHeader(bytes, marker, tag->markerOffset)) return std::nullopt;
-  return tag->valueOffset;
 }
 
 // The client as the proxy saw it: the last entry of the last X-Forwarded-For, if it is an address.
@@ -218,9 +212,8 @@ void Server::SetRelease(Release release) {
   served->installer = std::make_shared<const std::vector<std::uint8_t>>(std::move(release.installer));
   served->checksum = ByteSumChecksum(*served->installer);
   served->sha256 = BlankedSha256(*served->installer);
-  const AffiliateTags tags = FindAffiliateTags(*served->installer);
-  served->affidValue = StampableValue(*served->installer, tags.affid, kAffidMarker);
-  served->affsidValue = StampableValue(*served->installer, tags.affsid, kAffsidMarker);
+  served->affidValue = FindStampPlace(*served->installer, kAffidMarker).valueOffset;
+  served->affsidValue = FindStampPlace(*served->installer, kAffsidMarker).valueOffset;
 
   std::lock_guard lock(releaseMutex_);
   auto catalog = std::make_shared<Catalog>();

@@ -12,10 +12,10 @@
 #include "base/file_contents.h"
 #include "base/lower_hex.h"
 #include "base/utf8_path.h"
-#include "payload/affiliate_tags.h"
 #include "payload/blanked_sha256.h"
 #include "payload/checksum.h"
 #include "payload/pe_resources.h"
+#include "payload/tag_fields.h"
 #include "payload/tag_target.h"
 #include "tools/installer_tags/key_files.h"
 #include "update/reply_signature.h"
@@ -230,7 +230,7 @@ int Show(const Arguments& args, Streams& io) {
   const auto tagged = loaded->Tagged();
   const AffiliateTags tags = FindAffiliateTags(tagged);
   for (const auto& [marker, tag] : {std::pair{kAffidMarker, &tags.affid}, std::pair{kAffsidMarker, &tags.affsid}}) {
-    std::string name(marker.substr(0, marker.size() - 1));
+    std::string name = TagName(marker);
     name.resize(8, ' ');
     if (!*tag) {
       io.out << name << "not found\n";
