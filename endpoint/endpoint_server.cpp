@@ -465,7 +465,10 @@ Response Server::Route(const HttpRequest& request, bool last) const {
       if (const auto signer = ReplySignerInUse()) {
         // The reply holds for this request's rnd alone (CheckQuery made sure there is one).
         std::optional<std::string> signedReply;
-        if (release->sha256) signedReply = SignVersionReply(*signer, reply, *release->sha256, *request.Param("rnd"));
+        if (release->sha256) {
+          signedReply = FormatSignedVersionReply(reply, *release->sha256, *request.Param("rnd"),
+                                                 [&signer](std::string_view message) { return signer->Sign(message); });
+        }
         if (!signedReply) return refuse(500, "the reply cannot be signed");
         reply = std::move(*signedReply);
       }

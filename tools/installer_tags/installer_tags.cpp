@@ -18,7 +18,6 @@
 #include "payload/tag_fields.h"
 #include "payload/tag_target.h"
 #include "tools/installer_tags/key_files.h"
-#include "update/reply_signature.h"
 #include "update/version_reply_format.h"
 #include "update/version_resource.h"
 
@@ -301,7 +300,7 @@ int Sha256(const Arguments& args, Streams& io) {
   if (!contents.problem.empty()) return Failed(args.file, contents.problem, io.err);
   const auto digest = BlankedSha256(contents.bytes);
   if (!digest) return Failed(args.file, "the system's SHA-256 failed", io.err);
-  io.out << kSha256Key << LowerHex(*digest) << "\n";
+  io.out << Sha256LineText(*digest) << "\n";
   return kExitSuccess;
 }
 
