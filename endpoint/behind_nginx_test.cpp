@@ -14,7 +14,7 @@
 #include "endpoint/test_client.h"
 #include "endpoint/test_installer.h"
 #include "endpoint/test_program.h"
-#include "payload/affiliate_tags.h"
+#include "payload/tag_fields.h"
 #include "tests/support/scratch_folder.h"
 
 namespace isetup::endpoint {

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "endpoint/test_client.h"
-#include "endpoint/test_program.h"
 #include "endpoint/test_installer.h"
-#include "payload/affiliate_tags.h"
+#include "endpoint/test_program.h"
 #include "payload/checksum.h"
+#include "payload/tag_fields.h"
 #include "tests/support/scratch_folder.h"
 
 namespace isetup::endpoint {

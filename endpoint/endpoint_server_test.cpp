@@ -18,8 +18,8 @@
 #include "endpoint/request_recorder.h"
 #include "endpoint/test_client.h"
 #include "endpoint/test_installer.h"
-#include "payload/affiliate_tags.h"
 #include "payload/checksum.h"
+#include "payload/tag_fields.h"
 
 namespace isetup::endpoint {
 namespace {

@@ -19,7 +19,7 @@
 #include "endpoint/fault_flags.h"
 #include "endpoint/release_folder.h"
 #include "endpoint/reply_signer.h"
-#include "payload/affiliate_tags.h"
+#include "payload/tag_fields.h"
 
 namespace {
 

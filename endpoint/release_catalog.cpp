@@ -7,7 +7,7 @@
 #include <span>
 #include <stdexcept>
 
-#include "payload/affiliate_tags.h"
+#include "payload/tag_fields.h"
 #include "payload/blanked_sha256.h"
 #include "payload/checksum.h"
 #include "update/version_reply_format.h"
@@ -27,12 +27,6 @@ std::string Printable(std::string_view name) {
   return shown;
 }
 
-std::optional<std::size_t> StampableValue(std::span<const std::uint8_t> bytes, const std::optional<TagLocation>& tag,
-                                          std::string_view marker) {
-  if (!tag || CheckTagHeader(bytes, marker, tag->markerOffset)) return std::nullopt;
-  return tag->valueOffset;
-}
-
 std::shared_ptr<const ServedRelease> Serve(Release release) {
   auto served = std::make_shared<ServedRelease>();
   served->downloadPath = std::string(kDownloadPrefix) + ReleaseFileName(release);
@@ -40,9 +34,8 @@ std::shared_ptr<const ServedRelease> Serve(Release release) {
   served->installer = std::make_shared<const std::vector<std::uint8_t>>(std::move(release.installer));
   served->checksum = ByteSumChecksum(*served->installer);
   served->sha256 = BlankedSha256(*served->installer);
-  const AffiliateTags tags = FindAffiliateTags(*served->installer);
-  served->affidValue = StampableValue(*served->installer, tags.affid, kAffidMarker);
-  served->affsidValue = StampableValue(*served->installer, tags.affsid, kAffsidMarker);
+  served->affidValue = FindStampPlace(*served->installer, kAffidMarker).valueOffset;
+  served->affsidValue = FindStampPlace(*served->installer, kAffsidMarker).valueOffset;
   return served;
 }
 

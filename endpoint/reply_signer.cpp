@@ -94,14 +94,4 @@ std::optional<ReplySignature> ReplySigner::Sign(std::string_view message) const 
   return raw;
 }
 
-std::optional<std::string> SignVersionReply(const ReplySigner& signer, std::string_view fourLines,
-                                            const Sha256Digest& installerDigest, std::string_view rnd) {
-  std::string reply(fourLines);
-  reply += FormatSha256Line(installerDigest);
-  const auto signature = signer.Sign(SignedReplyMessage(reply, rnd));
-  if (!signature) return std::nullopt;
-  reply += FormatSignatureLine(*signature);
-  return reply;
-}
-
 }  // namespace isetup::endpoint

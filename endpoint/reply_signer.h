@@ -1,4 +1,5 @@
-// The endpoint's signing key: loads an ECDSA P-256 private key and signs version replies with it.
+// The endpoint's signing key: loads an ECDSA P-256 private key and signs version replies with it
+// (FormatSignedVersionReply makes the lines around the signature).
 #pragma once
 
 #include <memory>
@@ -6,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "update/reply_signature.h"
+#include "update/version_reply_format.h"
 
 namespace isetup::endpoint {
 
@@ -35,10 +36,5 @@ struct ReplySigner::Loaded {
   std::shared_ptr<const ReplySigner> signer;
   std::string error;  // when there is none: why
 };
-
-// The whole signed reply: the four lines, the sha256 line, and the signature over both with `rnd`;
-// std::nullopt when signing fails.
-[[nodiscard]] std::optional<std::string> SignVersionReply(const ReplySigner& signer, std::string_view fourLines,
-                                                          const Sha256Digest& installerDigest, std::string_view rnd);
 
 }  // namespace isetup::endpoint

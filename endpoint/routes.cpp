@@ -8,7 +8,7 @@
 
 #include <boost/beast/http/status.hpp>
 
-#include "payload/affiliate_tags.h"
+#include "payload/tag_fields.h"
 #include "update/version_reply_format.h"
 
 namespace isetup::endpoint {
@@ -202,7 +202,8 @@ std::optional<std::string> Routes::Signed(std::string reply, const ServedRelease
   const auto signer = ReplySignerInUse();
   if (!signer) return reply;
   if (!release.sha256) return std::nullopt;
-  return SignVersionReply(*signer, reply, *release.sha256, *request.Param("rnd"));
+  return FormatSignedVersionReply(reply, *release.sha256, *request.Param("rnd"),
+                                  [&signer](std::string_view message) { return signer->Sign(message); });
 }
 
 StageFault Routes::FaultOf(Stage stage) const {

@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <span>
 
@@ -11,14 +10,7 @@
 
 namespace isetup {
 
-// Hands `piece` the content with the same two fields blanked as ByteSumChecksum blanks (9 bytes of
-// "0" from 6 bytes after the first "affid=", then from 6 bytes after the first "affsid=" of the content
-// as changed by the first; a field that reaches past the end stops there), as consecutive pieces in
-// order: runs of the original bytes and runs of blanks. The content itself is never copied or changed.
-void ForEachBlankedPiece(std::span<const std::uint8_t> content,
-                         const std::function<void(std::span<const std::uint8_t>)>& piece);
-
-// SHA-256 of the blanked content; std::nullopt when the system's hashing fails.
+// SHA-256 of the blanked content (BlankedStream); std::nullopt when the system's hashing fails.
 [[nodiscard]] std::optional<Sha256Digest> BlankedSha256(std::span<const std::uint8_t> content);
 
 // BlankedSha256 of the file at `path`; std::nullopt when it cannot be read whole or hashing fails.

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "payload/affiliate_tags.h"
 #include "payload/pe_test_image.h"
+#include "payload/tag_fields.h"
 
 namespace isetup {
 namespace {

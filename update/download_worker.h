@@ -7,12 +7,12 @@
 #include <string>
 #include <string_view>
 
-#include "run/run_state.h"
 #include "payload/sha256.h"
-#include "update/reply_signature.h"
+#include "run/run_state.h"
 #include "update/update_key.h"
 #include "update/version.h"
 #include "update/version_reply.h"
+#include "update/version_reply_format.h"
 
 namespace isetup {
 

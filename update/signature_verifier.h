@@ -3,8 +3,8 @@
 
 #include <string_view>
 
-#include "update/reply_signature.h"
 #include "update/update_key.h"
+#include "update/version_reply_format.h"
 
 namespace isetup {
 

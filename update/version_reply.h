@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "update/reply_signature.h"
 #include "update/version.h"
+#include "update/version_reply_format.h"
 
 namespace isetup {
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "endpoint/endpoint_server.h"
-#include "payload/affiliate_tags.h"
 #include "payload/checksum.h"
 #include "payload/forged_installer.h"
+#include "payload/tag_fields.h"
 #include "payload/temp_paths.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/e2e/shown_texts.h"

@@ -6,6 +6,7 @@
 
 #include "payload/affiliate_tags.h"
 #include "payload/checksum.h"
+#include "payload/tag_fields.h"
 #include "tests/fuzz/fuzz_models.h"
 
 using namespace isetup;

@@ -16,8 +16,8 @@
 
 #include "endpoint/endpoint_server.h"
 #include "endpoint/test_installer.h"
-#include "payload/affiliate_tags.h"
 #include "payload/checksum.h"
+#include "payload/tag_fields.h"
 #include "tests/fuzz/fuzz_models.h"
 #include "update/version_reply.h"
 

@@ -12,13 +12,12 @@
 #include "base/file_contents.h"
 #include "base/lower_hex.h"
 #include "base/utf8_path.h"
-#include "payload/affiliate_tags.h"
 #include "payload/blanked_sha256.h"
 #include "payload/checksum.h"
 #include "payload/pe_resources.h"
+#include "payload/tag_fields.h"
 #include "payload/tag_target.h"
 #include "tools/installer_tags/key_files.h"
-#include "update/reply_signature.h"
 #include "update/version_reply_format.h"
 #include "update/version_resource.h"
 
@@ -230,7 +229,7 @@ int Show(const Arguments& args, Streams& io) {
   const auto tagged = loaded->Tagged();
   const AffiliateTags tags = FindAffiliateTags(tagged);
   for (const auto& [marker, tag] : {std::pair{kAffidMarker, &tags.affid}, std::pair{kAffsidMarker, &tags.affsid}}) {
-    std::string name(marker.substr(0, marker.size() - 1));
+    std::string name = TagName(marker);
     name.resize(8, ' ');
     if (!*tag) {
       io.out << name << "not found\n";
@@ -301,7 +300,7 @@ int Sha256(const Arguments& args, Streams& io) {
   if (!contents.problem.empty()) return Failed(args.file, contents.problem, io.err);
   const auto digest = BlankedSha256(contents.bytes);
   if (!digest) return Failed(args.file, "the system's SHA-256 failed", io.err);
-  io.out << kSha256Key << LowerHex(*digest) << "\n";
+  io.out << Sha256LineText(*digest) << "\n";
   return kExitSuccess;
 }
 
