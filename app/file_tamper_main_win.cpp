@@ -12,14 +12,14 @@
 #include <cwchar>
 #include <string>
 
+#include "base/file_handle_win.h"
+
 namespace {
 
 bool Opens(const std::wstring& path, DWORD access) {
-  HANDLE file = CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  return true;
+  const isetup::FileHandle file(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+  return file.valid();
 }
 
 }  // namespace
@@ -38,8 +38,7 @@ int wmain(int argc, wchar_t** argv) {
       ++rename;
       MoveFileExW(away.c_str(), target.c_str(), 0);
     }
-    HANDLE file = CreateFileW(decoy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    isetup::FileHandle(CreateFileW(decoy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     if (MoveFileExW(decoy.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) ++replace;
     DeleteFileW(decoy.c_str());
     if (DeleteFileW(target.c_str())) ++removed;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "base/file_handle_win.h"
 #include "base/test_files.h"
 #include "payload/checksum.h"
 #include "payload/embedded_installer.h"
@@ -46,32 +47,29 @@ DWORD Tamper(const fs::path& target, int attempts) {
     ADD_FAILURE() << "cannot start file_tamper: " << GetLastError();
     return 0xFFFF;
   }
+  const FileHandle thread(process.hThread), child(process.hProcess);
   DWORD code = 0xFFFF;
-  if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  if (WaitForSingleObject(child.get(), 120000) == WAIT_OBJECT_0) GetExitCodeProcess(child.get(), &code);
   return code;
 }
 
 // Waits until no process runs the program at `path` (the installer the shell started).
 void WaitUntilNoProcessRuns(const std::wstring& path) {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return;
+  const FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot.valid()) return;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof(entry);
-  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-    if (process == nullptr) continue;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    const FileHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    if (!process.valid()) continue;
     wchar_t image[MAX_PATH] = L"";
     DWORD length = MAX_PATH;
-    if (QueryFullProcessImageNameW(process, 0, image, &length) &&
+    if (QueryFullProcessImageNameW(process.get(), 0, image, &length) &&
         CompareStringOrdinal(image, static_cast<int>(length), path.c_str(), static_cast<int>(path.size()), TRUE) ==
             CSTR_EQUAL) {
-      WaitForSingleObject(process, 60000);
+      WaitForSingleObject(process.get(), 60000);
     }
-    CloseHandle(process);
   }
-  CloseHandle(snapshot);
 }
 
 class LaunchGuardTest : public ::testing::Test {
@@ -159,12 +157,12 @@ TEST_F(LaunchGuardTest, ARedirectionFolderThatCannotBeRemovedStopsTheLaunch) {
   fs::create_directories(local);
   std::ofstream(local / "version.dll") << "planted";
   // Held open without delete sharing, as by a process that wants it to stay.
-  HANDLE keeper = CreateFileW(local.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  ASSERT_NE(keeper, INVALID_HANDLE_VALUE);
+  FileHandle keeper(CreateFileW(local.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(keeper.valid());
   WriteEmbeddedInstallerForLaunch(setup_.wstring());
   EXPECT_FALSE(TheLaunchGuard().LaunchHeld(nullptr, setup_.wstring()));
-  CloseHandle(keeper);
+  keeper.reset();
   EXPECT_TRUE(fs::exists(local / "version.dll"));
   EXPECT_FALSE(fs::exists(log_));
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include "base/file_handle_win.h"
 #include "base/test_files.h"
 #include "tests/support/scratch_folder.h"
 
@@ -32,10 +33,10 @@ class AtomicFileWin : public ::testing::Test {
 };
 
 TEST_F(AtomicFileWin, AHeldTargetIsLeftAsItWas) {
-  HANDLE held = CreateFileW(target_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  FileHandle held(CreateFileW(target_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held.valid());
   const auto problem = ReplaceFileAtomically(target_, new_);
-  CloseHandle(held);
+  held.reset();
   ExpectRefusedAndClean(problem, "cannot move");
   // Once free, the same call goes through.
   ASSERT_EQ(ReplaceFileAtomically(target_, new_), std::nullopt);

@@ -1,4 +1,5 @@
-// Owner for the kernel handle pairs: CreateFileW, CreateProcessW, CreateEventW and the like with CloseHandle.
+// Owners for the kernel handle pairs (CreateFileW, CreateProcessW, CreateEventW and the like with
+// CloseHandle) and for a module loaded by LoadLibraryExW, released by FreeLibrary.
 #pragma once
 
 #include <windows.h>
@@ -16,5 +17,14 @@ struct KernelHandleTraits {
 };
 
 using FileHandle = UniqueOwner<KernelHandleTraits>;
+
+struct LoadedModuleTraits {
+  using Value = HMODULE;
+  static HMODULE Invalid() noexcept { return nullptr; }
+  static bool IsValid(HMODULE module) noexcept { return module != nullptr; }
+  static void Close(HMODULE module) noexcept { FreeLibrary(module); }
+};
+
+using LoadedModule = UniqueOwner<LoadedModuleTraits>;
 
 }  // namespace isetup

@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 
+#include "base/file_handle_win.h"
 #include "base/test_files.h"
 #include "base/tree_removal_win.h"
 #include "tests/support/scratch_folder.h"
@@ -52,11 +53,9 @@ struct Attempts {
 };
 Attempts TryToChange(const fs::path& target, const fs::path& decoy) {
   auto opens = [&](DWORD access) {
-    HANDLE h = CreateFileW(target.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(h);
-    return true;
+    return FileHandle(CreateFileW(target.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr))
+        .valid();
   };
   WriteText(decoy, "decoy");
   Attempts attempts{};
@@ -93,15 +92,15 @@ class PlantedAtTheName : public HeldFiles, public ::testing::WithParamInterface<
 
 TEST_P(PlantedAtTheName, IsReplacedOrLeftButNeverWrittenThrough) {
   const Planted& planted = GetParam();
-  HANDLE other = INVALID_HANDLE_VALUE;
+  FileHandle other;
   planted.plant(target_, victim_);
   if (std::string(planted.name) == "FileHeldOpenElsewhere") {
-    other = CreateFileW(target_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    other.reset(CreateFileW(target_.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(other.valid());
   }
   HeldFile held = Replace(target_, "new installer", Equals("new installer"));
   EXPECT_EQ(held.valid(), planted.takesTheName);
-  if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+  other.reset();
   held.Release();
 
   EXPECT_EQ(ReadText(victim_), "victim bytes");

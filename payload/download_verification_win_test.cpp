@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/file_handle_win.h"
 #include "base/io_error.h"
 #include "base/test_files.h"
 #include "payload/checksum.h"
@@ -82,12 +83,12 @@ TEST_F(DownloadVerification, TagsAcrossTheReadChunksAreBlankedOnce) {
 TEST_F(DownloadVerification, FilesOf2GiBAndMoreAreRefused) {
   // A sparse file: its size is set, nothing is written.
   const fs::path path = folder_ / "huge.exe";
-  HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  FileHandle file(CreateFileW(path.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(file.valid());
   LARGE_INTEGER size;
   size.QuadPart = 1LL << 31;
-  ASSERT_TRUE(SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file));
-  CloseHandle(file);
+  ASSERT_TRUE(SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(file.get()));
+  file.reset();
   EXPECT_EQ(ErrorCodeOf([&] { QueryFileSize(path.wstring()); }), ERROR_FILE_TOO_LARGE);
   EXPECT_EQ(ErrorCodeOf([&] { ComputeDownloadChecksum(path.wstring()); }), ERROR_FILE_TOO_LARGE);
 }
@@ -95,19 +96,19 @@ TEST_F(DownloadVerification, FilesOf2GiBAndMoreAreRefused) {
 TEST_F(DownloadVerification, UnopenableFilesThrowWithTheSystemCode) {
   // (A read-only file would do as well on Windows, but Wine running as root opens it for writing.)
   const fs::path held = Write("held.exe", "abc");
-  HANDLE exclusive = CreateFileW(held.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+  FileHandle exclusive(CreateFileW(held.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(exclusive.valid());
   EXPECT_EQ(ErrorCodeOf([&] { QueryFileSize(held.wstring()); }), ERROR_SHARING_VIOLATION);
   EXPECT_EQ(ErrorCodeOf([&] { ComputeDownloadChecksum(held.wstring()); }), ERROR_SHARING_VIOLATION);
-  CloseHandle(exclusive);
+  exclusive.reset();
 
   // A writer that shares reading and writing does not get in the way.
-  HANDLE shared = CreateFileW(held.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(shared, INVALID_HANDLE_VALUE);
+  FileHandle shared(CreateFileW(held.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(shared.valid());
   EXPECT_EQ(QueryFileSize(held.wstring()), 3);
   EXPECT_EQ(ComputeDownloadChecksum(held.wstring()), 'a' + 'b' + 'c');
-  CloseHandle(shared);
+  shared.reset();
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/file_handle_win.h"
 #include "base/test_files.h"
 #include "tests/support/scratch_folder.h"
 
@@ -48,10 +49,10 @@ TEST_F(EmbeddedInstaller, FailuresAreSilent) {
   // A path that another handle holds without sharing cannot be opened; it stays as it was.
   const fs::path held = folder_ / "held.exe";
   std::ofstream(held, std::ios::binary) << "old";
-  HANDLE other = CreateFileW(held.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  FileHandle other(CreateFileW(held.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(other.valid());
   WriteEmbeddedInstaller(held.wstring());
-  CloseHandle(other);
+  other.reset();
   EXPECT_EQ(ReadText(held), "old");
 }
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "base/file_handle_win.h"
 #include "base/test_files.h"
 #include "build_config.h"
 #include "tests/support/wine_path.h"
@@ -43,20 +44,10 @@ std::string FileBytes(const std::vector<std::uint8_t>& file, const PeResource& r
   return std::string(reinterpret_cast<const char*>(file.data()) + resource.offset, resource.size);
 }
 
-class ImageAsData {
- public:
-  explicit ImageAsData(const std::wstring& path)
-      : module_(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
-  ~ImageAsData() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  ImageAsData(const ImageAsData&) = delete;
-  ImageAsData& operator=(const ImageAsData&) = delete;
-  HMODULE get() const { return module_; }
-
- private:
-  HMODULE module_;
-};
+// The image mapped as data, as the program reads its own resources.
+LoadedModule ImageAsData(const std::wstring& path) {
+  return LoadedModule(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+}
 
 TEST(FindPeResourceAgainstTheLoader, EveryLanguageOfThisTestProgram) {
   const std::vector<std::uint8_t> file = ReadBytes(OwnPath());
@@ -80,7 +71,7 @@ TEST(FindPeResourceAgainstTheLoader, TheBuiltProgramAndSampleInstallers) {
     const std::wstring windowsPath = WindowsPath(path);
     const std::vector<std::uint8_t> file = ReadBytes(windowsPath);
     ASSERT_FALSE(file.empty());
-    const ImageAsData image(windowsPath);
+    const LoadedModule image = ImageAsData(windowsPath);
     ASSERT_NE(image.get(), nullptr);
     for (WORD type : {WORD{10}, WORD{16}, WORD{24}}) {
       for (WORD id : {WORD{1}, WORD{2}}) {

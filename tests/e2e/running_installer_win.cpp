@@ -5,15 +5,18 @@
 
 #include <string>
 
+#include "base/file_handle_win.h"
+
 int wmain() {
   wchar_t own[MAX_PATH + 1] = {};
   const DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return 1;
   const std::wstring path(own, length);
-  HANDLE running = CreateFileW((path + L".running").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (running == INVALID_HANDLE_VALUE) return 1;
-  CloseHandle(running);
+  if (!isetup::FileHandle(CreateFileW((path + L".running").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr))
+           .valid()) {
+    return 1;
+  }
   const std::wstring stop = path + L".stop";
   for (int tick = 0; tick < 1200; ++tick) {
     if (GetFileAttributesW(stop.c_str()) != INVALID_FILE_ATTRIBUTES) return 0;
