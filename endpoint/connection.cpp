@@ -442,7 +442,9 @@ net::awaitable<void> Refuse(const Server& server, Connection& connection, const 
                             Reading& reading) {
   const std::optional<HttpRequest> request = RefusedRequest(reading, buffer);
   const Response response = RefusalResponse(std::move(reading.refusal));
-  const Sent sent = co_await Send(server, connection, response, request && request->method == "HEAD");
+  // The method decides, however little of the line came in before the parser gave up on it.
+  const bool head = request ? request->method == "HEAD" : View(buffer).starts_with("HEAD ");
+  const Sent sent = co_await Send(server, connection, response, head);
   server.Log(connection.peer, request ? &*request : nullptr, sent.status, sent.bodyBytes);
 }
 

@@ -4,16 +4,17 @@
 #   scripts/build.sh windows native [fuzz tsan ...]          one after the other, ninja's output as it comes
 #   scripts/build.sh --side-by-side windows native [...]     all at once, each into build/logs/build-PRESET.log,
 #                                                            with a line of progress every 15 s
-#   PRESET:TARGET in place of a preset builds only that target of it (log build-PRESET-TARGET.log)
+#   PRESET:TARGET in place of a preset builds only that target of it (log build-PRESET-TARGET.log);
+#   PRESET:"A B" builds those targets
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build_one() {
   local preset=${1%%:*} target=()
-  [ "$preset" = "$1" ] || target=(--target "${1#*:}")
+  [ "$preset" = "$1" ] || target=(--target ${1#*:})
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" "${target[@]}"
 }
-log_of() { echo "build/logs/build-${1/:/-}.log"; }
+log_of() { local name=${1/:/-}; echo "build/logs/build-${name// /-}.log"; }
 
 # A fresh prefix that no program ever runs in: the source of the shared one and of the end-to-end
 # template (scripts/test.sh), so that Wine builds a prefix once per tree. Wine makes it (about 10 s,

@@ -10,24 +10,16 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 readme=0
 [ "${1:-}" = "--readme" ] && readme=1
-echo "== [1/5] packages the demo needs"
+echo "== [1/4] packages the demo needs"
 scripts/ensure-deps.sh demo
 demo=$PWD/build/demo
 rm -rf "$demo"
 mkdir -p "$demo"
+# Only the demo's targets, not the tests: the program (with the sample installer it embeds) and the newer
+# sample installer the endpoint serves, beside the endpoint; Wine makes its fresh prefix meanwhile.
+echo "== [2/4] building InternetSetup.exe, the sample installers and the reference endpoint side by side"
+scripts/build.sh --side-by-side "windows:InternetSetup sample_installer_next" native:internetsetup-endpoint
 source scripts/wine-session.sh
-# The demo's prefix is a copy of the tree's fresh one; Wine makes that (about 10 s, mostly waiting) while
-# the builds run, when there is none yet.
-wine_fresh_prefix &
-prefix_ready=$!
-# Only the demo's targets, not the tests: the program (with the sample installer it embeds), the newer
-# sample installer the endpoint serves, and the endpoint.
-echo "== [2/5] building InternetSetup.exe and the sample installers (cross build)"
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target InternetSetup sample_installer_next
-echo "== [3/5] building the reference endpoint (native build)"
-cmake --preset native >/dev/null
-cmake --build --preset native --target internetsetup-endpoint
 
 readme_xvfb=
 if [ "$readme" = 1 ]; then
@@ -37,12 +29,11 @@ if [ "$readme" = 1 ]; then
   for _ in $(seq 50); do [ -s "$demo/display-number" ] && break; sleep 0.1; done
   export DISPLAY=":$(head -1 "$demo/display-number")"
 fi
-echo "== [4/5] waiting for the Wine prefix"
-wait "$prefix_ready"
+echo "== [3/4] starting the Wine session"
 wine_session_start "$demo/prefix"
 
 host=$(sed -n 's/^#define INTERNETSETUP_ENDPOINT_HOST "\(.*\)"$/\1/p' build/windows/generated/build_config.h)
-echo "== [5/5] the online road: reference endpoint on $host, InternetSetup.exe under Wine"
+echo "== [4/4] the online road: reference endpoint on $host, InternetSetup.exe under Wine"
 build/native/endpoint/internetsetup-endpoint --listen "${host%:*}" --port "${host##*:}" \
   --installer build/windows/sample_installers/TalvimorasterSampleSetup-2.53.0.0.exe --version 2.53.0.0 \
   --fault installer:throttle=16384/60 >"$demo/endpoint.log" &
