@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdint>
 #include <iterator>
+#include <string_view>
 
 #include "endpoint/fault_flags.h"
 
@@ -59,6 +60,8 @@ const char* const kEndpointUsage =
 
 namespace {
 
+using Problem = std::optional<std::string>;
+
 std::optional<std::int64_t> ParseCount(const std::string& text, std::int64_t low, std::int64_t high) {
   std::int64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -68,102 +71,188 @@ std::optional<std::int64_t> ParseCount(const std::string& text, std::int64_t low
   return value;
 }
 
+std::optional<std::chrono::milliseconds> ParseMilliseconds(const std::string& text, std::int64_t low) {
+  const auto count = ParseCount(text, low, 3'600'000);
+  if (!count) return std::nullopt;
+  return std::chrono::milliseconds(*count);
+}
+
+// The options so far, and which of the one-installer flags were given.
+struct ParseState {
+  EndpointOptions options;
+  bool haveInstaller = false;
+  bool haveVersion = false;
+};
+
+// Sets what `flag` says from `value` (empty for a switch); the problem, std::nullopt when it is set.
+using FlagSetter = Problem (*)(const std::string& flag, const std::string& value, ParseState& state);
+
+// A flag whose value is a name that only has to be there.
+Problem SetNamed(std::string& field, const std::string& flag, const std::string& value, const char* what) {
+  if (value.empty()) return flag + " needs " + what;
+  field = value;
+  return std::nullopt;
+}
+
+Problem SetTrustForwardedFor(const std::string&, const std::string&, ParseState& state) {
+  state.options.trustForwardedFor = true;
+  return std::nullopt;
+}
+
+Problem SetListen(const std::string& flag, const std::string& value, ParseState& state) {
+  return SetNamed(state.options.address, flag, value, "an address");
+}
+
+Problem SetPort(const std::string&, const std::string& value, ParseState& state) {
+  const auto port = ParseCount(value, 0, 65535);
+  if (!port) return "--port must be a number 0..65535, got \"" + value + "\"";
+  state.options.port = static_cast<int>(*port);
+  return std::nullopt;
+}
+
+Problem SetPublicHost(const std::string&, const std::string& value, ParseState& state) {
+  if (auto problem = CheckPublicHost(value)) return problem;
+  state.options.publicHost = value;
+  return std::nullopt;
+}
+
+Problem SetReleaseDir(const std::string& flag, const std::string& value, ParseState& state) {
+  return SetNamed(state.options.releaseDir, flag, value, "a folder");
+}
+
+Problem SetInstaller(const std::string& flag, const std::string& value, ParseState& state) {
+  if (auto problem = SetNamed(state.options.installerPath, flag, value, "a file")) return problem;
+  state.haveInstaller = true;
+  return std::nullopt;
+}
+
+Problem SetVersion(const std::string&, const std::string& value, ParseState& state) {
+  if (auto problem = CheckVersionText(value)) return problem;
+  state.options.versionText = value;
+  state.haveVersion = true;
+  return std::nullopt;
+}
+
+Problem SetFileName(const std::string&, const std::string& value, ParseState& state) {
+  if (auto problem = CheckFileName(value)) return problem;
+  state.options.fileName = value;
+  return std::nullopt;
+}
+
+Problem SetSigningKey(const std::string& flag, const std::string& value, ParseState& state) {
+  return SetNamed(state.options.signingKey, flag, value, "a file");
+}
+
+// --poll-ms, --settle-ms and --drain-ms, where 0 is allowed.
+Problem SetPause(const std::string& flag, const std::string& value, ParseState& state) {
+  const auto duration = ParseMilliseconds(value, 0);
+  if (!duration) return flag + " must be 0..3600000 milliseconds, got \"" + value + "\"";
+  EndpointOptions& options = state.options;
+  (flag == "--poll-ms" ? options.poll : flag == "--settle-ms" ? options.settle : options.drain) = *duration;
+  return std::nullopt;
+}
+
+// --request-timeout-ms and --idle-timeout-ms, at least 1.
+Problem SetTimeout(const std::string& flag, const std::string& value, ParseState& state) {
+  const auto duration = ParseMilliseconds(value, 1);
+  if (!duration) return flag + " must be 1..3600000 milliseconds, got \"" + value + "\"";
+  ServerLimits& limits = state.options.limits;
+  (flag == "--request-timeout-ms" ? limits.requestTimeout : limits.idleTimeout) = *duration;
+  return std::nullopt;
+}
+
+Problem SetMaxConnections(const std::string&, const std::string& value, ParseState& state) {
+  const auto count = ParseCount(value, 1, 100'000);
+  if (!count) return "--max-connections must be 1..100000, got \"" + value + "\"";
+  state.options.limits.maxConnections = static_cast<std::size_t>(*count);
+  return std::nullopt;
+}
+
+Problem SetFault(const std::string&, const std::string& value, ParseState& state) {
+  return ApplyFaultFlag(value, state.options.faults);
+}
+
+struct FlagRule {
+  std::string_view name;
+  bool takesValue;  // false: a switch
+  FlagSetter set;
+};
+
+const FlagRule kFlagRules[] = {
+    {"--trust-forwarded-for", false, SetTrustForwardedFor},
+    {"--listen", true, SetListen},
+    {"--port", true, SetPort},
+    {"--public-host", true, SetPublicHost},
+    {"--release-dir", true, SetReleaseDir},
+    {"--installer", true, SetInstaller},
+    {"--version", true, SetVersion},
+    {"--file-name", true, SetFileName},
+    {"--poll-ms", true, SetPause},
+    {"--signing-key", true, SetSigningKey},
+    {"--settle-ms", true, SetPause},
+    {"--max-connections", true, SetMaxConnections},
+    {"--request-timeout-ms", true, SetTimeout},
+    {"--idle-timeout-ms", true, SetTimeout},
+    {"--drain-ms", true, SetPause},
+    {"--fault", true, SetFault},
+};
+
+// One argument as "--flag=VALUE" or a bare flag.
+struct SplitArgument {
+  std::string flag;
+  std::optional<std::string> inlineValue;
+};
+
+SplitArgument Split(const std::string& argument) {
+  SplitArgument split{argument, std::nullopt};
+  if (const std::size_t equals = argument.find('='); argument.rfind("--", 0) == 0 && equals != std::string::npos) {
+    split.inlineValue = argument.substr(equals + 1);
+    split.flag.resize(equals);
+  }
+  return split;
+}
+
+// Applies the flag at arguments[i], stepping `i` over a value that follows it; the problem, std::nullopt
+// when it applies.
+Problem ApplyFlag(const std::vector<std::string>& arguments, std::size_t& i, const SplitArgument& split,
+                  ParseState& state) {
+  const auto rule = std::find_if(std::begin(kFlagRules), std::end(kFlagRules),
+                                 [&](const FlagRule& known) { return known.name == split.flag; });
+  if (rule == std::end(kFlagRules)) return "unknown argument \"" + arguments[i] + "\"";
+  if (!rule->takesValue) {
+    if (split.inlineValue) return split.flag + " takes no value";
+    return rule->set(split.flag, {}, state);
+  }
+  if (!split.inlineValue && i + 1 >= arguments.size()) return split.flag + " needs a value";
+  const std::string value = split.inlineValue ? *split.inlineValue : arguments[++i];
+  return rule->set(split.flag, value, state);
+}
+
+// The release comes from a folder or from one installer with its version, never from both.
+Problem CheckReleaseSource(const ParseState& state) {
+  if (!state.options.releaseDir.empty()) {
+    if (!state.haveInstaller && !state.haveVersion && state.options.fileName.empty()) return std::nullopt;
+    return "--release-dir takes the installer, version and file name from its release.txt; "
+           "drop --installer, --version and --file-name";
+  }
+  if (!state.haveInstaller) return "--release-dir DIR, or --installer FILE with --version TEXT, is required";
+  if (!state.haveVersion) return "--version TEXT is required with --installer";
+  return std::nullopt;
+}
+
 }  // namespace
 
 ParsedOptions ParseEndpointOptions(const std::vector<std::string>& arguments) {
   ParsedOptions result;
-  EndpointOptions options;
-  bool haveInstaller = false;
-  bool haveVersion = false;
-  const auto fail = [&](std::string why) {
-    result.error = std::move(why);
-    return result;
-  };
+  ParseState state;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    std::string flag = arguments[i];
-    std::optional<std::string> inlineValue;
-    if (const std::size_t equals = flag.find('='); flag.rfind("--", 0) == 0 && equals != std::string::npos) {
-      inlineValue = flag.substr(equals + 1);
-      flag.resize(equals);
-    }
-    if (flag == "--help" || flag == "-h") {
-      result.help = true;
-      return result;
-    }
-    // A flag without a value of its own is a switch.
-    if (flag == "--trust-forwarded-for") {
-      if (inlineValue) return fail("--trust-forwarded-for takes no value");
-      options.trustForwardedFor = true;
-      continue;
-    }
-    static const char* const kValued[] = {"--listen",  "--port",         "--public-host",     "--release-dir",
-                                          "--installer", "--version",    "--file-name",       "--poll-ms",
-                                          "--signing-key",
-                                          "--settle-ms", "--max-connections", "--request-timeout-ms",
-                                          "--idle-timeout-ms", "--drain-ms", "--fault"};
-    if (std::find(std::begin(kValued), std::end(kValued), flag) == std::end(kValued)) {
-      return fail("unknown argument \"" + arguments[i] + "\"");
-    }
-    if (!inlineValue && i + 1 >= arguments.size()) return fail(flag + " needs a value");
-    const std::string value = inlineValue ? *inlineValue : arguments[++i];
-    const auto milliseconds = [&](std::int64_t low) -> std::optional<std::chrono::milliseconds> {
-      const auto count = ParseCount(value, low, 3'600'000);
-      if (!count) return std::nullopt;
-      return std::chrono::milliseconds(*count);
-    };
-    if (flag == "--listen") {
-      if (value.empty()) return fail("--listen needs an address");
-      options.address = value;
-    } else if (flag == "--port") {
-      const auto port = ParseCount(value, 0, 65535);
-      if (!port) return fail("--port must be a number 0..65535, got \"" + value + "\"");
-      options.port = static_cast<int>(*port);
-    } else if (flag == "--public-host") {
-      if (auto problem = CheckPublicHost(value)) return fail(*problem);
-      options.publicHost = value;
-    } else if (flag == "--release-dir") {
-      if (value.empty()) return fail("--release-dir needs a folder");
-      options.releaseDir = value;
-    } else if (flag == "--installer") {
-      if (value.empty()) return fail("--installer needs a file");
-      options.installerPath = value;
-      haveInstaller = true;
-    } else if (flag == "--version") {
-      if (auto problem = CheckVersionText(value)) return fail(*problem);
-      options.versionText = value;
-      haveVersion = true;
-    } else if (flag == "--file-name") {
-      if (auto problem = CheckFileName(value)) return fail(*problem);
-      options.fileName = value;
-    } else if (flag == "--signing-key") {
-      if (value.empty()) return fail("--signing-key needs a file");
-      options.signingKey = value;
-    } else if (flag == "--poll-ms" || flag == "--settle-ms" || flag == "--drain-ms") {
-      const auto duration = milliseconds(0);
-      if (!duration) return fail(flag + " must be 0..3600000 milliseconds, got \"" + value + "\"");
-      (flag == "--poll-ms" ? options.poll : flag == "--settle-ms" ? options.settle : options.drain) = *duration;
-    } else if (flag == "--request-timeout-ms" || flag == "--idle-timeout-ms") {
-      const auto duration = milliseconds(1);
-      if (!duration) return fail(flag + " must be 1..3600000 milliseconds, got \"" + value + "\"");
-      (flag == "--request-timeout-ms" ? options.limits.requestTimeout : options.limits.idleTimeout) = *duration;
-    } else if (flag == "--max-connections") {
-      const auto count = ParseCount(value, 1, 100'000);
-      if (!count) return fail("--max-connections must be 1..100000, got \"" + value + "\"");
-      options.limits.maxConnections = static_cast<std::size_t>(*count);
-    } else if (flag == "--fault") {
-      if (auto problem = ApplyFaultFlag(value, options.faults)) return fail(*problem);
-    }
+    const SplitArgument split = Split(arguments[i]);
+    result.help = split.flag == "--help" || split.flag == "-h";
+    if (result.help) return result;
+    if (auto problem = ApplyFlag(arguments, i, split, state)) return ParsedOptions{{}, false, *problem};
   }
-  if (!options.releaseDir.empty()) {
-    if (haveInstaller || haveVersion || !options.fileName.empty()) {
-      return fail("--release-dir takes the installer, version and file name from its release.txt; "
-                  "drop --installer, --version and --file-name");
-    }
-  } else {
-    if (!haveInstaller) return fail("--release-dir DIR, or --installer FILE with --version TEXT, is required");
-    if (!haveVersion) return fail("--version TEXT is required with --installer");
-  }
-  result.options = std::move(options);
+  if (auto problem = CheckReleaseSource(state)) return ParsedOptions{{}, false, *problem};
+  result.options = std::move(state.options);
   return result;
 }
 

@@ -113,6 +113,15 @@ class ReleaseWatcher {
 
  private:
   void Run(std::chrono::milliseconds interval);
+  // The steps of Check.
+  bool NothingNew(std::chrono::system_clock::time_point now);  // the cheap look finds what was seen before
+  void RefuseChangedInPlace(LoadedRelease& loaded) const;      // an offered name with other bytes
+  void Refuse(const LoadedRelease& loaded, bool forced);
+  void ReportRefused(const std::string& reason) const;
+  void RememberRefused(const FolderStamp& stamp, std::string reason,
+                       std::optional<std::chrono::system_clock::time_point> retryAt);
+  bool PublishLoaded(LoadedRelease& loaded);
+  void Serving(const LoadedRelease& loaded, const std::string& summary, const std::string& fileName);
 
   const std::filesystem::path folder_;
   const std::chrono::milliseconds settle_;
