@@ -106,7 +106,8 @@ Problem SplitManifestLine(std::string_view line, std::string_view& key, std::str
   if (equals == std::string_view::npos) return "not key=value";
   key = line.substr(0, equals);
   value = std::string(line.substr(equals + 1));
-  if (key.back() == ' ' || (!value.empty() && value.front() == ' ')) return "blanks around \"=\"";
+  // A line that starts with "=" has no key: it is refused below as an unknown one.
+  if ((!key.empty() && key.back() == ' ') || (!value.empty() && value.front() == ' ')) return "blanks around \"=\"";
   return std::nullopt;
 }
 

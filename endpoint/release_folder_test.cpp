@@ -78,6 +78,7 @@ TEST(Manifest, RefusesAnythingElseAndSaysWhere) {
       {"version=2.53.0.0\nfile=a.exe\nsize=2147483648\n", "size"},
       {"\xEF\xBB\xBFversion=2.53.0.0\nfile=a.exe\n", "ASCII"},  // a byte-order mark
       {"version=2.53.0.0\nfile=a.exe\njust text\n", "line 3: not key=value"},
+      {"version=2.53.0.0\nfile=a.exe\n=x\n", "line 3: unknown key \"\""},
       {"version=2.53.0.0\tx\nfile=a.exe\n", "ASCII"},
   };
   for (const Case& c : cases) {
