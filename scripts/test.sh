@@ -55,15 +55,8 @@ background+=("$e2e")
 background+=("$!")
 status=0
 nice -n 10 scripts/build.sh --side-by-side windows native fuzz tsan || status=1
-# The four presets side by side: the fuzz runs take a fixed time each, and the others mostly wait on Wine.
-declare -A runs=()
 for preset in native windows fuzz tsan; do
-  run_preset "$preset" &
-  runs[$preset]=$!
-  background+=("$!")
-done
-for preset in native windows fuzz tsan; do
-  wait "${runs[$preset]}" || status=1
+  run_preset "$preset" || status=1
   echo "   $preset: $(summary_of "$preset") ($((SECONDS - started)) s so far)"
 done
 stage 5 "waiting for the end-to-end runs"
