@@ -1,25 +1,42 @@
 // Background threads and the synchronous call onto the window thread.
 #include "run/thread_layer.h"
 
+#include <pthread.h>
+
 #include <chrono>
+#include <thread>
 
 namespace isetup {
 
+struct BackgroundThread::Start {
+  std::shared_ptr<State> state;
+  std::function<void()> body;
+};
+
 BackgroundThread::BackgroundThread(std::function<void()> body) : state_(std::make_shared<State>()) {
-  std::thread thread([state = state_, body = std::move(body)] {
-    std::exception_ptr error;
-    try {
-      body();
-    } catch (...) {
-      error = std::current_exception();
-    }
-    std::lock_guard lock(state->mutex);
-    state->error = error;
-    state->ended = true;
-  });
-  id_ = thread.get_id();
-  handle_ = thread.native_handle();
-  thread.detach();
+  auto start = std::make_unique<Start>(Start{state_, std::move(body)});
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  pthread_t thread;
+  const int error = pthread_create(&thread, &attributes, &BackgroundThread::Run, start.get());
+  pthread_attr_destroy(&attributes);
+  if (error != 0) throw std::system_error(error, std::generic_category(), "pthread_create");
+  start.release();  // the thread owns it now
+}
+
+void* BackgroundThread::Run(void* raw) {
+  const std::unique_ptr<Start> start(static_cast<Start*>(raw));
+  std::exception_ptr error;
+  try {
+    start->body();
+  } catch (...) {
+    error = std::current_exception();
+  }
+  std::lock_guard lock(start->state->mutex);
+  start->state->error = error;
+  start->state->ended = true;
+  return nullptr;
 }
 
 bool BackgroundThread::Ended() const {

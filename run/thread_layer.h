@@ -17,6 +17,9 @@ namespace isetup {
 
 // A thread whose body starts at once on creation. It is never joined or waited for and the process
 // end does not wait for it; an exception escaping the body ends the thread quietly and is kept here.
+// The thread is created detached: with winpthreads, detaching a thread whose body has already
+// returned recycles its record while the thread is still ending, and a later thread can then spin
+// forever on a lock in that record.
 class BackgroundThread {
  public:
   explicit BackgroundThread(std::function<void()> body);  // throws std::system_error if none can be made
@@ -25,8 +28,6 @@ class BackgroundThread {
 
   bool Ended() const;                   // the body has returned or thrown
   std::exception_ptr Error() const;     // what escaped the body, if anything
-  std::thread::id Id() const { return id_; }
-  std::thread::native_handle_type NativeHandle() const { return handle_; }
 
  private:
   struct State {
@@ -34,9 +35,10 @@ class BackgroundThread {
     bool ended = false;
     std::exception_ptr error;
   };
+  struct Start;
+  static void* Run(void* start);
+
   std::shared_ptr<State> state_;  // shared with the running body, so it outlives this object if need be
-  std::thread::id id_;
-  std::thread::native_handle_type handle_{};
 };
 
 void SleepMilliseconds(int milliseconds);

@@ -430,10 +430,12 @@ TEST(DownloadWorker, OnItsOwnThreadClosesThroughTheWindowThread) {
   services.reply = Reply(L"2.53.0.0");
   WorkerGate gate;
 
-  std::promise<void> workerDone;
-  BackgroundThread worker([&] {
+  // The worker's thread is never joined, so it owns the promise it sets.
+  auto workerDone = std::make_shared<std::promise<void>>();
+  std::future<void> workerFinished = workerDone->get_future();
+  BackgroundThread worker([&, workerDone] {
     RunDownloadWorker(run, gate, services, {kEndpoint, 0x02340000, std::nullopt});
-    workerDone.set_value();
+    workerDone->set_value();
   });
   auto monitor = std::async(std::launch::async, [&] {
     // Every status read is one the worker set as a whole.
@@ -452,7 +454,7 @@ TEST(DownloadWorker, OnItsOwnThreadClosesThroughTheWindowThread) {
     woken.wait(lock, [&] { return wakePending; });
   }
   windowCalls.RunPending();
-  workerDone.get_future().wait();
+  workerFinished.wait();
   EXPECT_TRUE(monitor.get());
 
   EXPECT_EQ(services.closedOn, windowThread);
