@@ -23,11 +23,20 @@ else()
   set(INTERNETSETUP_GTEST_LIBS GTest::gtest GTest::gtest_main)
 endif()
 
+# internetsetup_use_test_pch(TARGET): TARGET's files start from the one precompiled <gtest/gtest.h> of
+# the build (is_test_pch, tests/support); parsing it is about a second of every test file's compile. The
+# tests share the build's options, so the one header fits them all (a compiler that finds it does not
+# fit reads the header instead).
+function(internetsetup_use_test_pch target)
+  target_precompile_headers(${target} REUSE_FROM is_test_pch)
+endfunction()
+
 function(internetsetup_add_test name)
   cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} is_test_headers ${INTERNETSETUP_GTEST_LIBS})
   target_compile_options(${name} PRIVATE ${INTERNETSETUP_TEST_CODE_OPTIONS})
+  internetsetup_use_test_pch(${name})
   add_test(NAME ${name} COMMAND ${name})
   set(labels unit ${ARG_LABELS})
   if(NOT ARG_TIMEOUT)
