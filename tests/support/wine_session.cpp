@@ -17,15 +17,21 @@ std::string Quoted(const std::string& text) {
   return out + "'";
 }
 
-// The system folder's DLLs, nine tenths of a prefix (about 630 MB) and never written by a run, are hard
-// links to the template's; everything else (the registry, the users' folders) is copied, so a run
-// changes only its own prefix.
+// The folders a run never writes: the system folder's DLLs, the side-by-side assemblies and Wine's own
+// programs, 680 of the prefix's 695 MB. They are hard links to the template's; everything else (the
+// registry, the users' folders, the temp folder) is copied, so a run changes only its own prefix.
+constexpr const char* kLinkedFolders[] = {"drive_c/windows/system32", "drive_c/windows/winsxs",
+                                          "drive_c/Program Files"};
+
 bool CopyPrefix(const fs::path& from, const fs::path& to) {
   const std::string source = Quoted(from.string()), target = Quoted(to.string());
-  const std::string command = "mkdir -p " + target + " && tar -C " + source +
-                              " --exclude=./drive_c/windows/system32 -cf - . | tar -C " + target +
-                              " -xf - && cp -al " + source + "/drive_c/windows/system32 " + target +
-                              "/drive_c/windows/";
+  std::string excluded, links;
+  for (const char* folder : kLinkedFolders) {
+    excluded += " --exclude=" + Quoted(std::string("./") + folder);
+    links += " && cp -al " + Quoted((from / folder).string()) + " " + Quoted((to / folder).parent_path().string()) + "/";
+  }
+  const std::string command =
+      "mkdir -p " + target + " && tar -C " + source + excluded + " -cf - . | tar -C " + target + " -xf -" + links;
   return std::system(command.c_str()) == 0;
 }
 
