@@ -64,7 +64,11 @@ void RunOnlineRoad(HINSTANCE instance, SetupRun& run) {
   HWND application = CreateApplicationWindow(instance);
   g_sync = new SyncCallQueue([application] { PostMessageW(application, WM_RUN_QUEUED_CALLS, 0, 0); });
   auto* form = new TInternetSetupForm(run, *g_sync);
-  if (application == nullptr || !form->Create(application)) return;
+  if (application == nullptr || !form->Create(application)) {
+    // No window can be made (no display, no desktop): the run still ends with the embedded installer.
+    RunOfflineRoad(run);
+    return;
+  }
   g_setupWindow = form->hwnd();
 
   MSG message;

@@ -156,6 +156,18 @@ TEST_F(Online, SameVersionUsesTheEmbeddedInstallerWithoutDownloading) {
   EXPECT_EQ(recorder_->Requests().size(), 1u);
 }
 
+// Online, but the program's process has no display, so no window can be made (as when Wine's desktop
+// fails to start under load): the run still ends with the embedded installer, launched once.
+TEST_F(Online, NoWindowCanBeMadeAndTheEmbeddedInstallerIsLaunched) {
+  StartEndpoint();
+  const RunResult run = sandbox_->Run({.online = true, .probeArgs = {}, .timeoutSeconds = 60, .environment = {"DISPLAY="}});
+  server_->Stop();
+  EXPECT_FALSE(run.EverVisible());
+  EXPECT_EQ(run.exitCode, 0);
+  ExpectSingleLaunch(*sandbox_, run, "TalvimorasterSetup.exe", Payload());
+  EXPECT_TRUE(recorder_->Requests().empty());
+}
+
 // 16 KiB every 50 ms: the 700 KB sample installer takes about two seconds, long enough to act on.
 endpoint::StageFault SlowInstaller() {
   endpoint::StageFault fault;
