@@ -5,12 +5,15 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 
 #include "base/file_names.h"
 #include "base/tree_removal_win.h"
 #include "payload/blanked_sha256.h"
 #include "payload/checksum.h"
 #include "payload/embedded_installer.h"
+#include "run/thread_layer.h"
 
 namespace isetup {
 
@@ -61,9 +64,39 @@ LaunchGuard& TheLaunchGuard() {
   return *guard;
 }
 
+namespace {
+
+// The copy being written ahead; taken by the first thread that needs the embedded installer or drops it.
+std::atomic<WorkAhead<FreshFile>*> g_writtenAhead{nullptr};
+
+// The copy written ahead, waited for; invalid when there is none (any more).
+FreshFile TakeWrittenAhead() {
+  std::unique_ptr<WorkAhead<FreshFile>> ahead(g_writtenAhead.exchange(nullptr));
+  return ahead ? ahead->Take() : FreshFile();
+}
+
+}  // namespace
+
+void StartWritingEmbeddedInstallerAhead(const std::wstring& path) {
+  auto ahead = std::make_unique<WorkAhead<FreshFile>>([path] { return PrepareEmbeddedInstaller(path); });
+  if (!ahead->OnItsThread()) return;
+  // Its thread holds what it needs, so the object may go as soon as its answer has been taken.
+  delete g_writtenAhead.exchange(ahead.release());
+}
+
+void DropEmbeddedInstallerAhead() { (void)TakeWrittenAhead(); }
+
 bool WriteEmbeddedInstallerForLaunch(const std::wstring& path) {
   HeldFile held;
-  const bool written = WriteEmbeddedInstaller(path, &held);
+  bool written = false;
+  FreshFile ahead = TakeWrittenAhead();
+  if (ahead.valid()) {
+    // Written and read back already: only the move remains. When it fails, so would a new write's.
+    held = ahead.MoveOverAndHold(path);
+    written = held.valid();
+  } else {
+    written = WriteEmbeddedInstaller(path, &held);
+  }
   if (held.valid())
     TheLaunchGuard().Keep(std::move(held));
   else

@@ -43,8 +43,16 @@ class LaunchGuard {
 // The program's one guard.
 LaunchGuard& TheLaunchGuard();
 
+// Starts writing the embedded installer beside `path` on a thread of its own, while the run finds out
+// which road it takes (nothing is written ahead when no thread can be had). Once.
+void StartWritingEmbeddedInstallerAhead(const std::wstring& path);
+
 // WriteEmbeddedInstaller, keeping the written file held for the launch; false when it was not written.
+// The first call takes the copy written ahead, if any, and only moves it over `path`.
 bool WriteEmbeddedInstallerForLaunch(const std::wstring& path);
+
+// Removes the copy written ahead when no road took it (a downloaded installer was launched instead).
+void DropEmbeddedInstallerAhead();
 
 // Holds the verified download at `path` for the launch. False when the file there is no longer a
 // plain file of `size` bytes with `checksum` (changed or replaced since it was verified).

@@ -152,6 +152,40 @@ TEST_F(LaunchGuardTest, OnlyTheHeldFileIsLaunched) {
   WaitUntilNoProcessRuns(setup_.wstring());
 }
 
+// The copy written ahead waits under a fresh name; the road that takes it finds it complete whatever
+// another process tried meanwhile (a change that got in before it was sealed voids it, and the write
+// is done anew), and a run whose road never takes it leaves nothing behind.
+TEST_F(LaunchGuardTest, TheCopyWrittenAheadIsLaunchedIntactOrLeavesNothingBehind) {
+  const auto payload = EmbeddedInstallerBytes();
+  const auto freshFiles = [this] {
+    std::vector<fs::path> found;
+    for (const auto& entry : fs::directory_iterator(folder_.path())) {
+      const std::wstring name = entry.path().filename().wstring();
+      if (name.find(L".~") != std::wstring::npos && name.ends_with(L".tmp")) found.push_back(entry.path());
+    }
+    return found;
+  };
+  WriteBytes(setup_, std::vector<std::uint8_t>{'o', 'l', 'd'});  // the last run's copy
+  StartWritingEmbeddedInstallerAhead(setup_.wstring());
+  std::vector<fs::path> ahead;
+  for (const ULONGLONG deadline = GetTickCount64() + 20000; ahead.empty() && GetTickCount64() < deadline; Sleep(1)) {
+    ahead = freshFiles();
+  }
+  ASSERT_EQ(ahead.size(), 1u);
+  (void)Tamper(ahead[0], 30);
+  EXPECT_EQ(ReadText(setup_), "old");  // the name is left alone until a road takes the copy
+
+  ASSERT_TRUE(WriteEmbeddedInstallerForLaunch(setup_.wstring()));
+  EXPECT_TRUE(ReadText(setup_) == std::string(payload.begin(), payload.end()));
+  EXPECT_EQ(Tamper(setup_, 20), 0u);
+  EXPECT_TRUE(freshFiles().empty());
+
+  StartWritingEmbeddedInstallerAhead((folder_ / "other.exe").wstring());
+  DropEmbeddedInstallerAhead();
+  EXPECT_TRUE(freshFiles().empty());
+  EXPECT_FALSE(fs::exists(folder_ / "other.exe"));
+}
+
 TEST_F(LaunchGuardTest, ARedirectionFolderThatCannotBeRemovedStopsTheLaunch) {
   const fs::path local = folder_ / "TalvimorasterSetup.exe.Local";
   fs::create_directories(local);

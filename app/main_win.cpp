@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/connectivity_check_win.h"
+#include "app/launch_guard_win.h"
 #include "run/run_state.h"
 #include "app/setup_form_win.h"
 #include "run/thread_layer.h"
@@ -84,6 +85,9 @@ int Run(HINSTANCE instance) {
   // threads can never see them go.
   auto* run = new SetupRun;
   FixRunValues(*run);
+  // Every road but a successful download launches the embedded installer: it is written and read back
+  // while the connectivity answer is awaited, so that a road taking it only moves it in place.
+  StartWritingEmbeddedInstallerAhead(run->SetupPath.Get());
   // Offline nothing is ever shown, so that road makes no window at all: it pays neither for the display
   // connection nor for the skin.
   if (!IsOnline()) {
@@ -91,7 +95,9 @@ int Run(HINSTANCE instance) {
   } else {
     RunOnlineRoad(instance, *run);
   }
-  // The installer has been handed over: only now, on either road, what killed runs left goes.
+  // The installer has been handed over: only now, on either road, what killed runs left goes, and the
+  // copy written ahead when the road launched a download instead.
+  DropEmbeddedInstallerAhead();
   RemoveLeftoversOfKilledRuns(run->TempFolder);
   return 0;
 }

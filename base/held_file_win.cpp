@@ -164,7 +164,7 @@ FileReplacement::~FileReplacement() {
   if (writer_.valid()) (void)DeleteThroughHandle(writer_.get());
 }
 
-HeldFile FileReplacement::Commit(const ContentCheck& check) noexcept {
+FreshFile FileReplacement::Seal(const ContentCheck& check) noexcept {
   if (!writer_.valid()) return {};
   const std::optional<FileIdentity> ours = IdentityOf(writer_.get());
   if (!ours) return {};
@@ -184,10 +184,10 @@ HeldFile FileReplacement::Commit(const ContentCheck& check) noexcept {
     (void)DeleteThroughHandle(fresh.get());
     return {};
   }
-  FileHandle held = MoveOurFileOver(std::move(fresh), path_, *ours, FILE_SHARE_READ);
-  if (!held.valid()) return {};
-  return HeldFile(std::move(held), path_);
+  return FreshFile(std::move(fresh), *ours);
 }
+
+HeldFile FileReplacement::Commit(const ContentCheck& check) noexcept { return Seal(check).MoveOverAndHold(path_); }
 
 FreshFile::~FreshFile() { Discard(); }
 
@@ -229,6 +229,13 @@ FileHandle FreshFile::MoveOver(const std::wstring& path) noexcept {
   if (!file_.valid()) return {};
   // Others may open it for writing again once it stands at `path`, as the reads that follow may want.
   return MoveOurFileOver(std::move(file_), path, identity_, FILE_SHARE_READ | FILE_SHARE_WRITE);
+}
+
+HeldFile FreshFile::MoveOverAndHold(const std::wstring& path) noexcept {
+  if (!file_.valid()) return {};
+  FileHandle held = MoveOurFileOver(std::move(file_), path, identity_, FILE_SHARE_READ);
+  if (!held.valid()) return {};
+  return HeldFile(std::move(held), path);
 }
 
 void RemoveLeftoverFiles(const std::wstring& folder, const std::wstring& pattern,

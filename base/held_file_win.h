@@ -47,36 +47,9 @@ HeldFile HoldFile(const std::wstring& path, const ContentCheck& check) noexcept;
 // Whether a plain file (see HoldFile) stands at `path` itself.
 bool PlainFileStandsAt(const std::wstring& path) noexcept;
 
-// A file that is written under a fresh name beside `path` and then moved over `path` in one step. The
-// write never goes through whatever stood at `path` (a symbolic link, a junction, a hard link to
-// another file, a stale copy): that entry is replaced, and what it pointed to is left as it was.
-class FileReplacement {
- public:
-  explicit FileReplacement(std::wstring path) noexcept;
-  ~FileReplacement();  // a fresh file that was never committed is removed
-  FileReplacement(const FileReplacement&) = delete;
-  FileReplacement& operator=(const FileReplacement&) = delete;
-
-  // Write the content here (no other process can open it meanwhile); INVALID_HANDLE_VALUE when no
-  // fresh file could be made (no such folder, no access).
-  HANDLE handle() const noexcept { return writer_.get(); }
-
-  // Moves the written file over `path` and returns it held, after checking that the content that
-  // arrived on disk passes `check`. Invalid when it fails or the name cannot be taken (another process
-  // has the file at `path` open, or a folder stands there): `path` then stays as it was and the fresh
-  // file is removed. (Invalid too, with the new file at `path` but not held, when someone moved it
-  // away in the instant between the two handles that take it over.)
-  HeldFile Commit(const ContentCheck& check) noexcept;
-
- private:
-  std::wstring path_;
-  std::wstring freshPath_;
-  FileHandle writer_;
-};
-
-// A file that a platform routine wrote by name under a fresh, unpredictable name of ours beside its
-// destination: taken over by handle once the routine is done, then moved over the destination or, when
-// that never happens, removed.
+// A file under a fresh, unpredictable name of ours beside its destination, taken over by handle (one
+// that a platform routine wrote by name, or a sealed FileReplacement): then moved over the destination
+// or, when that never happens, removed.
 class FreshFile {
  public:
   FreshFile() = default;
@@ -97,11 +70,49 @@ class FreshFile {
   // content). Invalid when the move fails: `path` stays as it was and the fresh file is removed.
   FileHandle MoveOver(const std::wstring& path) noexcept;
 
+  // The same move, but the file then stays held at `path` (see HeldFile), as a sealed replacement is.
+  HeldFile MoveOverAndHold(const std::wstring& path) noexcept;
+
  private:
+  friend class FileReplacement;
+  FreshFile(FileHandle file, const FileIdentity& identity) noexcept : file_(std::move(file)), identity_(identity) {}
   void Discard() noexcept;
 
   FileHandle file_;
   FileIdentity identity_;
+};
+
+// A file that is written under a fresh name beside `path` and then moved over `path` in one step. The
+// write never goes through whatever stood at `path` (a symbolic link, a junction, a hard link to
+// another file, a stale copy): that entry is replaced, and what it pointed to is left as it was.
+class FileReplacement {
+ public:
+  explicit FileReplacement(std::wstring path) noexcept;
+  ~FileReplacement();  // a fresh file that was never committed is removed
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  // Write the content here (no other process can open it meanwhile); INVALID_HANDLE_VALUE when no
+  // fresh file could be made (no such folder, no access).
+  HANDLE handle() const noexcept { return writer_.get(); }
+
+  // Ends the writing and keeps the fresh file under its fresh name, shared for reading only, once the
+  // content that arrived on disk passes `check`: from then on nobody can change it until it is moved
+  // over `path` (FreshFile::MoveOverAndHold) or dropped (then removed). Invalid when it fails (the fresh
+  // file is then removed).
+  FreshFile Seal(const ContentCheck& check) noexcept;
+
+  // Moves the written file over `path` and returns it held, after checking that the content that
+  // arrived on disk passes `check`. Invalid when it fails or the name cannot be taken (another process
+  // has the file at `path` open, or a folder stands there): `path` then stays as it was and the fresh
+  // file is removed. (Invalid too, with the new file at `path` but not held, when someone moved it
+  // away in the instant between the two handles that take it over.)
+  HeldFile Commit(const ContentCheck& check) noexcept;
+
+ private:
+  std::wstring path_;
+  std::wstring freshPath_;
+  FileHandle writer_;
 };
 
 // Removes the entries in `folder` (ending with a separator) that match the search `pattern`, that

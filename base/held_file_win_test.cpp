@@ -223,6 +223,38 @@ TEST_F(HeldFiles, WhileHeldNoOneCanWriteDeleteRenameOrReplaceItButItCanBeReadAnd
   EXPECT_TRUE(afterwards.replace);
 }
 
+// Sealed, the written file waits under its fresh name, where nobody else can change it, until it is
+// moved over the name or dropped.
+TEST_F(HeldFiles, ASealedReplacementCannotBeChangedUntilItIsMovedOverTheNameOrDropped) {
+  WriteText(target_, "old");
+  FileReplacement replacement(target_.wstring());
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(replacement.handle(), "new", 3, &written, nullptr));
+  FreshFile sealed = replacement.Seal(Equals("new"));
+  ASSERT_TRUE(sealed.valid());
+  std::set<std::wstring> names = Names(folder_);
+  names.erase(L"elsewhere");
+  names.erase(L"TalvimorasterSetup.exe");
+  ASSERT_EQ(names.size(), 1u);
+  const fs::path fresh = folder_ / *names.begin();
+  const Attempts whileSealed = TryToChange(fresh, folder_ / "decoy.tmp");
+  EXPECT_FALSE(whileSealed.write || whileSealed.deleteOpen || whileSealed.deleteFile || whileSealed.renameAway ||
+               whileSealed.replace);
+  EXPECT_EQ(ReadText(target_), "old");
+  EXPECT_TRUE(sealed.MoveOverAndHold(target_.wstring()).valid());
+  EXPECT_EQ(ReadText(target_), "new");
+
+  // Content that fails its check, or a sealed file never moved, leaves no fresh file behind.
+  FileReplacement failing(target_.wstring());
+  ASSERT_TRUE(WriteFile(failing.handle(), "bad", 3, &written, nullptr));
+  EXPECT_FALSE(failing.Seal(Equals("new")).valid());
+  FileReplacement dropped(target_.wstring());
+  ASSERT_TRUE(WriteFile(dropped.handle(), "new", 3, &written, nullptr));
+  EXPECT_TRUE(dropped.Seal(Equals("new")).valid());
+  EXPECT_EQ(Names(folder_), (std::set<std::wstring>{L"elsewhere", L"TalvimorasterSetup.exe"}));
+  EXPECT_EQ(ReadText(target_), "new");
+}
+
 TEST_F(HeldFiles, HoldFileTakesOnlyAPlainFileWithTheRightContent) {
   WriteText(target_, "installer");
   EXPECT_FALSE(HoldFile(target_.wstring(), Equals("other")).valid());

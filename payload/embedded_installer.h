@@ -7,6 +7,7 @@
 
 namespace isetup {
 
+class FreshFile;
 class HeldFile;
 
 // The resource's bytes in the program's own image (read-only, valid for the program's life);
@@ -23,5 +24,10 @@ std::wstring ExtractEmbeddedAffiliateQuery();
 // (base/held_file_win.h), so that no other process can change it before it is launched; it is invalid
 // after a failure.
 bool WriteEmbeddedInstaller(const std::wstring& path, HeldFile* held = nullptr);
+
+// The first half of that, which can be done ahead: the whole resource written to a fresh file beside
+// `path` and read back, kept under its fresh name where nobody can change it. Moving it over `path`
+// (FreshFile::MoveOverAndHold) completes the write; dropping it removes it. Invalid on failure.
+FreshFile PrepareEmbeddedInstaller(const std::wstring& path);
 
 }  // namespace isetup

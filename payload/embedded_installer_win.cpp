@@ -24,11 +24,11 @@ std::span<const std::uint8_t> EmbeddedInstallerBytes() {
 
 std::wstring ExtractEmbeddedAffiliateQuery() { return ExtractAffiliateQuery(EmbeddedInstallerBytes()); }
 
-bool WriteEmbeddedInstaller(const std::wstring& path, HeldFile* held) {
+FreshFile PrepareEmbeddedInstaller(const std::wstring& path) {
   const std::span<const std::uint8_t> bytes = EmbeddedInstallerBytes();
   FileReplacement replacement(path);
   HANDLE file = replacement.handle();
-  if (file == INVALID_HANDLE_VALUE) return false;
+  if (file == INVALID_HANDLE_VALUE) return {};
   // WriteFile may complete a large write only in part; go on from where it stopped.
   std::size_t done = 0;
   while (done < bytes.size()) {
@@ -37,9 +37,13 @@ bool WriteEmbeddedInstaller(const std::wstring& path, HeldFile* held) {
     if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) break;
     done += written;
   }
-  HeldFile committed = replacement.Commit([bytes](std::span<const std::uint8_t> content) {
+  return replacement.Seal([bytes](std::span<const std::uint8_t> content) {
     return std::equal(content.begin(), content.end(), bytes.begin(), bytes.end());
   });
+}
+
+bool WriteEmbeddedInstaller(const std::wstring& path, HeldFile* held) {
+  HeldFile committed = PrepareEmbeddedInstaller(path).MoveOverAndHold(path);
   const bool written = committed.valid();
   if (held != nullptr) *held = std::move(committed);
   return written;

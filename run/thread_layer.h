@@ -96,6 +96,8 @@ class WorkAhead {
   WorkAhead& operator=(const WorkAhead&) = delete;
 
   T Take() { return answer_.valid() ? answer_.get() : work_(); }
+  // Whether a thread is working it out (false once taken, or when no thread could be made).
+  bool OnItsThread() const noexcept { return answer_.valid(); }
 
  private:
   std::function<T()> work_;
