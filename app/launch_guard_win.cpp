@@ -78,7 +78,14 @@ FreshFile TakeWrittenAhead() {
 }  // namespace
 
 void StartWritingEmbeddedInstallerAhead(const std::wstring& path) {
-  auto ahead = std::make_unique<WorkAhead<FreshFile>>([path] { return PrepareEmbeddedInstaller(path); });
+  auto ahead = std::make_unique<WorkAhead<FreshFile>>([path] {
+    FreshFile copy = PrepareEmbeddedInstaller(path);
+    // Every road puts an installer at `path`, so the last run's copy is of no more use: it goes now, so
+    // that the move in place has nothing to free (on Linux and under Wine that costs as much as the
+    // write). A copy that cannot go (a running installer's) is left to the road, as before.
+    if (copy.valid()) (void)RemoveEntryItself(path);
+    return copy;
+  });
   if (!ahead->OnItsThread()) return;
   // Its thread holds what it needs, so the object may go as soon as its answer has been taken.
   delete g_writtenAhead.exchange(ahead.release());

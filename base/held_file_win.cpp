@@ -238,6 +238,16 @@ HeldFile FreshFile::MoveOverAndHold(const std::wstring& path) noexcept {
   return HeldFile(std::move(held), path);
 }
 
+bool RemoveEntryItself(const std::wstring& path) noexcept {
+  // A link planted at the name goes as a link, never what it points to.
+  FileHandle entry(OpenNameItself(path, DELETE | FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
+  if (!entry.valid()) return false;
+  const std::optional<NameFacts> facts = ExamineName(entry.get(), path);
+  if (!facts || !facts->atName || (facts->directory() && !facts->reparsePoint())) return false;
+  return DeleteThroughHandle(entry.get());
+}
+
 void RemoveLeftoverFiles(const std::wstring& folder, const std::wstring& pattern,
                          const std::function<bool(std::wstring_view)>& ours, std::uint64_t olderThanMs) noexcept {
   WIN32_FIND_DATAW found{};
@@ -252,12 +262,7 @@ void RemoveLeftoverFiles(const std::wstring& folder, const std::wstring& pattern
   const std::uint64_t cutoff = ticks(now) - std::min(ticks(now), olderThanMs * 10000);
   do {
     if (!ours(found.cFileName) || ticks(found.ftLastWriteTime) > cutoff) continue;
-    // The entry itself goes (a link planted under such a name included), never what a link points to.
-    FileHandle entry(OpenNameItself(folder + found.cFileName, DELETE | FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
-    if (!entry.valid()) continue;
-    const std::optional<NameFacts> facts = ExamineName(entry.get(), folder + found.cFileName);
-    if (facts && facts->atName && (facts->reparsePoint() || !facts->directory())) (void)DeleteThroughHandle(entry.get());
+    (void)RemoveEntryItself(folder + found.cFileName);
   } while (FindNextFileW(search, &found));
   FindClose(search);
 }

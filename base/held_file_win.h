@@ -115,6 +115,11 @@ class FileReplacement {
   FileHandle writer_;
 };
 
+// Removes the entry at `path` itself when it is a file or a link of any kind (a link goes as a link,
+// what it points to stays); a real folder, or a file that someone has open without sharing deletion,
+// stays. Whether it went.
+bool RemoveEntryItself(const std::wstring& path) noexcept;
+
 // Removes the entries in `folder` (ending with a separator) that match the search `pattern`, that
 // `ours` accepts by name, and that were last written more than `olderThanMs` ago: a link under such a
 // name is removed itself, never what it points to; real folders are left alone.

@@ -22,6 +22,7 @@
 #include "bench/payload_fixture.h"
 #include "payload/checksum.h"
 #include "payload/download_verification.h"
+#include "base/held_file_win.h"
 #include "payload/embedded_installer.h"
 
 namespace isetup::bench {
@@ -236,6 +237,22 @@ int Run(const std::wstring& folder, int rounds) {
                      [&] { WriteEmbeddedInstaller(written); }, {}, {}, [&] { DeleteFileW(written.c_str()); }});
   figures.push_back({"write embedded installer, over the last copy", [&] { PlainWrite(written, embedded); },
                      [&] { WriteEmbeddedInstaller(written); }, {}, {}, [&] { PlainWrite(written, embedded); }});
+  // What a road still waits for when the copy was written ahead (the program does that while it waits
+  // for the connectivity answer): moving it in place and holding it.
+  FreshFile ahead;
+  for (const bool overLastCopy : {false, true}) {
+    figures.push_back({overLastCopy ? "write embedded installer ahead: the move left for the road, over the last copy"
+                                    : "write embedded installer ahead: the move left for the road, new file",
+                       [&] { PlainWrite(written, embedded); },
+                       [&] { (void)ahead.MoveOverAndHold(written); }, {}, {}, [&, overLastCopy] {
+                         ahead = FreshFile();
+                         if (overLastCopy)
+                           PlainWrite(written, embedded);
+                         else
+                           DeleteFileW(written.c_str());
+                         ahead = PrepareEmbeddedInstaller(written);
+                       }});
+  }
   Time(figures, rounds);
 
   // Memory: a fresh process per reading, so that nothing before the call has raised the peak.

@@ -135,7 +135,8 @@ goals = {"affiliate query": 1.5, "checksum,": 1.3, "write": 1.2}
 for line in open(f"{out}/wine-payload.tsv"):
     kind, figure, base, value, *paired = line.rstrip("\n").split("\t")
     if kind == "time":
-        goal = next((g for key, g in goals.items() if figure.startswith(key)), None)
+        # The part of a write done ahead is shown beside the goal's row, not judged by it.
+        goal = None if " ahead:" in figure else next((g for key, g in goals.items() if figure.startswith(key)), None)
         baselines = {"affiliate query": "memchr/memcmp memmem of both markers",
                      "checksum": "read in 256 KiB chunks + plain sum", "write": "one WriteFile of the same bytes"}
         baseline = next(b for key, b in baselines.items() if figure.startswith(key))

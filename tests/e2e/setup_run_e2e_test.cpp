@@ -95,7 +95,7 @@ class Online : public ::testing::Test {
   RunResult RunProgram(std::vector<std::string> probeArgs = {}, int timeoutSeconds = 60) {
     RunResult run = sandbox_->Run({.online = true, .probeArgs = std::move(probeArgs), .timeoutSeconds = timeoutSeconds});
     server_->Stop();
-    EXPECT_TRUE(run.EverVisible());
+    EXPECT_TRUE(run.EverVisible()) << "the program ended with " << run.exitCode << " after " << run.seconds << " s";
     return run;
   }
   std::vector<std::uint8_t> Payload() const { return ReadBytes(Artifacts::EmbeddedPayload()); }
