@@ -79,12 +79,12 @@ FreshFile TakeWrittenAhead() {
 
 void StartWritingEmbeddedInstallerAhead(const std::wstring& path) {
   auto ahead = std::make_unique<WorkAhead<FreshFile>>([path] {
-    FreshFile copy = PrepareEmbeddedInstaller(path);
-    // Every road puts an installer at `path`, so the last run's copy is of no more use: it goes now, so
-    // that the move in place has nothing to free (on Linux and under Wine that costs as much as the
-    // write). A copy that cannot go (a running installer's) is left to the road, as before.
-    if (copy.valid()) (void)RemoveEntryItself(path);
-    return copy;
+    // Every road puts a freshly written or verified installer at `path` (a stale copy is never
+    // launched), so the last run's copy goes first, before the window may be made: the move in place
+    // then has nothing to free, which under Wine costs as much as the write and stalls its server. A
+    // copy that cannot go (a running installer's) is left to the road.
+    (void)RemoveEntryItself(path);
+    return PrepareEmbeddedInstaller(path);
   });
   if (!ahead->OnItsThread()) return;
   // Its thread holds what it needs, so the object may go as soon as its answer has been taken.
