@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include "app/connectivity_check_win.h"
-#include "app/display_ahead_win.h"
 #include "app/launch_guard_win.h"
 #include "run/run_state.h"
 #include "app/setup_form_win.h"
@@ -111,10 +110,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   (void)isetup::RestrictDllSearchToSystemFolder();
   // Loading wininet and asking runs beside the work before the answer is needed.
   isetup::StartConnectivityCheck();
-  // Beside it: the display connection that the online road's first window needs.
-  isetup::StartConnectingToTheDisplay();
   isetup::Run(instance);
-  isetup::FinishConnectingToTheDisplay();
   // Neither thread is waited for; static destructors do not run while they may still be working.
   ExitProcess(0);
 }
