@@ -95,15 +95,13 @@ void DropEmbeddedInstallerAhead() { (void)TakeWrittenAhead(); }
 
 bool WriteEmbeddedInstallerForLaunch(const std::wstring& path) {
   HeldFile held;
-  bool written = false;
   FreshFile ahead = TakeWrittenAhead();
-  if (ahead.valid()) {
-    // Written and read back already: only the move remains. When it fails, so would a new write's.
+  // Written and read back already, only the move remains; when it fails, so would a new write's.
+  if (ahead.valid())
     held = ahead.MoveOverAndHold(path);
-    written = held.valid();
-  } else {
-    written = WriteEmbeddedInstaller(path, &held);
-  }
+  else
+    (void)WriteEmbeddedInstaller(path, &held);
+  const bool written = held.valid();
   if (held.valid())
     TheLaunchGuard().Keep(std::move(held));
   else
