@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <regex>
 #include <thread>
@@ -787,6 +788,46 @@ TEST(EndpointLifecycle, StartTwiceOrOnABusyPortFails) {
   // Stop without Start, and the destructors, must not block.
   Server never(Release{"2.53.0.0", MakeInstaller(10, 10), ""}, "");
   never.Stop();
+}
+
+// Whether something accepts connections on 127.0.0.1:`port`. A client that the kernel gives `port` as
+// its own port connects to itself there, which is no listener.
+bool Listening(int port) {
+  const UniqueFd fd(socket(AF_INET, SOCK_STREAM, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return false;
+  sockaddr_in own{};
+  socklen_t size = sizeof own;
+  getsockname(fd.get(), reinterpret_cast<sockaddr*>(&own), &size);
+  return own.sin_port != address.sin_port;
+}
+
+// Drain closes the listening socket and the Stop it ends with closes it again; on a loop run by
+// several threads the two closes and the accept loop must not touch the socket at once. Clients still
+// connecting keep the accept loop busy at that moment.
+TEST(EndpointLifecycle, ADrainOnSeveralLoopThreadsEndsCleanly) {
+  ServerLimits limits;
+  limits.threads = 4;
+  for (int round = 0; round < 100; ++round) {
+    Server server(Release{"2.53.0.0", MakeInstaller(10, 10), ""}, "", limits);
+    const int port = server.Start("127.0.0.1", 0);
+    ASSERT_GT(port, 0);
+    RawConnection idle(port);
+    std::atomic<bool> drained = false;
+    std::thread connecting([&] {
+      while (!drained) RawConnection another(port);
+    });
+    server.Drain(std::chrono::milliseconds(0));
+    drained = true;
+    connecting.join();
+    RawResult seen;
+    idle.Read(seen, 1, 5000);
+    ASSERT_FALSE(seen.timedOut) << "round " << round << ": the idle connection stayed open";
+    ASSERT_FALSE(Listening(port)) << "round " << round;
+  }
 }
 
 }  // namespace

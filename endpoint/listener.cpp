@@ -58,7 +58,8 @@ void RefuseOverCap(const Server& server, tcp::socket& socket, const std::string&
 
 }  // namespace
 
-Listener::Listener(net::io_context& loop, const Server& server) : loop_(loop), server_(server), acceptor_(loop) {}
+Listener::Listener(net::io_context& loop, const Server& server)
+    : loop_(loop), server_(server), acceptStrand_(net::make_strand(loop)), acceptor_(acceptStrand_) {}
 
 // Runs `work` on the strand of every open connection; the caller holds `mutex_`.
 template <class Work>
@@ -82,7 +83,7 @@ int Listener::Bind(const std::string& address, int port) {
   return error ? -1 : acceptor_.local_endpoint().port();
 }
 
-void Listener::Start() { net::co_spawn(loop_, Accept(), net::detached); }
+void Listener::Start() { net::co_spawn(acceptStrand_, Accept(), net::detached); }
 
 void Listener::Stop() {
   StopListening();
@@ -111,6 +112,9 @@ net::awaitable<void> Listener::Accept() {
       Admit(std::move(socket));
     }
   }
+  // Ended by the stopping flags alone, the loop may run out of work before a posted close runs.
+  boost::system::error_code ignored;
+  acceptor_.close(ignored);
 }
 
 // Out of descriptors, for example: back off briefly instead of spinning on the listener.
@@ -165,9 +169,9 @@ bool Listener::Forget(Connection& connection) {
   return trim;
 }
 
-// Closes the listening socket on the loop, which ends Accept.
+// Closes the listening socket on the accept strand, which ends Accept.
 void Listener::StopListening() {
-  net::post(loop_, [this] {
+  net::post(acceptStrand_, [this] {
     boost::system::error_code ignored;
     acceptor_.close(ignored);
   });

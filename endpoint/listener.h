@@ -14,6 +14,7 @@
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/strand.hpp>
 
 namespace isetup::endpoint {
 
@@ -48,6 +49,9 @@ class Listener {
 
   boost::asio::io_context& loop_;
   const Server& server_;
+  // The accept loop and the closes of the listening socket run here, one at a time: the loop has
+  // several threads, and Drain and the Stop after it each close the socket.
+  boost::asio::strand<boost::asio::io_context::executor_type> acceptStrand_;
   boost::asio::ip::tcp::acceptor acceptor_;
   std::mutex mutex_;
   std::unordered_map<Connection*, std::weak_ptr<Connection>> connections_;
