@@ -7,6 +7,9 @@
 #   wine_session_end          ends every Wine process of the prefix and waits until they are gone
 #   at_exit COMMAND           runs COMMAND when the script exits (the last added first)
 export WINEDEBUG=-all
+# Wine makes Unix file names in the locale's character set: in the C locale a Windows name such as
+# "Установка.exe" cannot be made at all. Without a UTF-8 locale, take glibc's built-in C.UTF-8.
+[ "$(locale charmap 2>/dev/null)" = UTF-8 ] || export LC_ALL=C.UTF-8
 wine_tree=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 wine_fresh=$wine_tree/build/wineprefix-fresh
 
