@@ -85,12 +85,14 @@ int Run(HINSTANCE instance) {
   // threads can never see them go.
   auto* run = new SetupRun;
   FixRunValues(*run);
-  // Every road but a successful download launches the embedded installer: it is written and read back
-  // while the connectivity answer is awaited, so that a road taking it only moves it in place.
+  const bool online = IsOnline();
+  // Every road but a successful download launches the embedded installer: it is written and read back on
+  // a thread, so that a road taking it only moves it in place. Not before the answer: beside the check
+  // the write slowed the online answer, and so the window, by more than it gained the offline road.
   StartWritingEmbeddedInstallerAhead(run->SetupPath.Get());
   // Offline nothing is ever shown, so that road makes no window at all: it pays neither for the display
   // connection nor for the skin.
-  if (!IsOnline()) {
+  if (!online) {
     RunOfflineRoad(*run);
   } else {
     RunOnlineRoad(instance, *run);
