@@ -249,8 +249,9 @@ void TInternetSetupForm::WMStartSetup() {
   SetWindowTextW(hwnd(), caption.c_str());
   run_.StatusText.Set(std::wstring(StatusSearching));
   PrepareLook();
-  ShowTaskbarEntry(caption);
   ShowCentred();
+  // After the window, which so appears a few milliseconds sooner (showing the owner maps a window too).
+  ShowTaskbarEntry(caption);
   if (!StartDownloadThread(run_, sync_, *this)) {
     // Without a worker nobody would ever finish the run: take the embedded installer at once.
     StartOfflineRoad();
