@@ -80,9 +80,9 @@ FreshFile TakeWrittenAhead() {
 void StartWritingEmbeddedInstallerAhead(const std::wstring& path) {
   auto ahead = std::make_unique<WorkAhead<FreshFile>>([path] {
     // Every road puts a freshly written or verified installer at `path` (a stale copy is never
-    // launched), so the last run's copy goes first, before the window may be made: the move in place
-    // then has nothing to free, which under Wine costs as much as the write and stalls its server. A
-    // copy that cannot go (a running installer's) is left to the road.
+    // launched), so the last run's copy goes first: the move in place then has nothing to free, which
+    // under Wine costs as much as the write and stalls its server. A copy that cannot go (a running
+    // installer's) is left to the road.
     (void)RemoveEntryItself(path);
     return PrepareEmbeddedInstaller(path);
   });
