@@ -23,6 +23,9 @@
 namespace isetup::endpoint {
 namespace {
 
+// How long the writer lets lines gather once the first of a batch is in.
+constexpr auto kGatherTime = std::chrono::milliseconds(5);
+
 void AppendEscaped(std::string& out, std::string_view text) {
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
@@ -100,6 +103,7 @@ struct AccessLogWriter::State {
   bool failed = false;  // the descriptor refused a write: the reader is gone
   bool stopping = false;
   bool exited = false;
+  bool idle = false;  // the writer waits for a first line: only then does a line wake it
 
   // Whether to stop waiting for room: one second after the writer was asked to stop.
   bool GiveUp(std::chrono::steady_clock::time_point& giveUpAt) {
@@ -169,7 +173,12 @@ struct AccessLogWriter::State {
   void Run() {
     std::unique_lock lock(mutex);
     while (true) {
+      idle = true;
       changed.wait(lock, [&] { return stopping || !queued.empty(); });
+      idle = false;
+      // The lines of a busy moment gather into one write, so the requests wake this thread once per
+      // batch rather than once per line; a stop or a half-full queue ends the gathering.
+      changed.wait_for(lock, kGatherTime, [&] { return stopping || queued.size() >= maxQueuedBytes / 2; });
       if (queued.empty() || !WriteBatch(lock)) break;
     }
     exited = true;
@@ -201,16 +210,21 @@ AccessLogWriter::~AccessLogWriter() {
 }
 
 void AccessLogWriter::Write(std::string_view line) {
+  bool wake = false;
   {
     std::lock_guard lock(state_->mutex);
-    if (state_->failed || state_->queued.size() + line.size() + 1 > state_->maxQueuedBytes) {
+    const std::size_t before = state_->queued.size();
+    if (state_->failed || before + line.size() + 1 > state_->maxQueuedBytes) {
       ++state_->dropped;
       return;
     }
     state_->queued.append(line);
     state_->queued += '\n';
+    const std::size_t half = state_->maxQueuedBytes / 2;
+    wake = state_->idle || (before < half && state_->queued.size() >= half);
+    if (state_->idle) state_->idle = false;  // one wake-up is enough
   }
-  state_->changed.notify_one();
+  if (wake) state_->changed.notify_one();
 }
 
 std::uint64_t AccessLogWriter::Dropped() const {

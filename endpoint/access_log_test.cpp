@@ -63,5 +63,35 @@ TEST(AccessLogWriter, AReaderThatLeftIsSaidOnceAndNeverEndsTheProcess) {
   close(fds[1]);
 }
 
+// Lines that come at a server's pace (one every 50 us) go out in a few writes, not in one write (and
+// one wake-up of the writer) each. A packet-mode pipe gives one write per read, so the reads count them.
+TEST(AccessLogWriter, LinesAtAServersPaceGoOutInAFewWrites) {
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_CLOEXEC | O_DIRECT), 0);
+  std::size_t writes = 0, received = 0;
+  std::thread reader([&] {
+    std::vector<char> packet(1 << 16);
+    for (ssize_t count; (count = read(fds[0], packet.data(), packet.size())) > 0; ++writes) {
+      received += static_cast<std::size_t>(count);
+    }
+  });
+  constexpr int kLines = 400;
+  std::size_t sent = 0;
+  {
+    AccessLogWriter writer(fds[1], 1 << 20, Notices().Sink());
+    for (int i = 0; i < kLines; ++i) {
+      const std::string line = "GET /version.php " + std::to_string(i);
+      writer.Write(line);
+      sent += line.size() + 1;
+      std::this_thread::sleep_for(std::chrono::microseconds(50));  // the pace of the requests
+    }
+  }  // the destructor waits until the queue is out
+  close(fds[1]);
+  reader.join();
+  close(fds[0]);
+  EXPECT_EQ(received, sent);
+  EXPECT_LT(writes, kLines / 4u) << "of " << kLines << " lines";
+}
+
 }  // namespace
 }  // namespace isetup::endpoint

@@ -1,4 +1,4 @@
-// Serves one connection as a coroutine on its strand: the request head and body through Beast's
+// Serves one connection as a coroutine on its event loop: the request head and body through Beast's
 // parser with our limits, a deadline on every read, a time-out on every write, faults on demand.
 #include "endpoint/connection.h"
 

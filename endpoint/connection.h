@@ -17,7 +17,8 @@ namespace isetup::endpoint {
 
 class Server;
 
-// Thread affinity: every member runs on the connection's strand (its socket's executor).
+// Thread affinity: every member runs on the connection's event loop (its socket's executor), which
+// one thread runs.
 struct Connection {
   Connection(boost::asio::ip::tcp::socket socket, std::string peer);
 

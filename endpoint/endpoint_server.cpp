@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 
 #include "endpoint/listener.h"
@@ -30,24 +31,37 @@ RequestRecord RecordOf(const HttpRequest& request) {
 
 }  // namespace
 
-// The event loop with its threads and the listener that serves on it.
+// The event loops, one per thread, and the listener that hands each connection to one of them. A
+// loop of its own per thread means that no thread ever has to wake another for a connection's work.
 struct Server::Network {
-  explicit Network(const Server& server) : listener(loop, server) {}
-
-  void Run(unsigned threadCount) {
-    listener.Start();
+  Network(const Server& server, unsigned threadCount) {
     const unsigned count = threadCount != 0 ? threadCount : std::max(1u, std::thread::hardware_concurrency());
-    for (unsigned i = 0; i < count; ++i) threads.emplace_back([this] { loop.run(); });
+    for (unsigned i = 0; i < count; ++i) {
+      loops.push_back(std::make_unique<boost::asio::io_context>(1));  // run by one thread
+      keepRunning.emplace_back(loops.back()->get_executor());
+    }
+    std::vector<boost::asio::io_context*> loopPointers;
+    for (const auto& loop : loops) loopPointers.push_back(loop.get());
+    listener = std::make_unique<Listener>(std::move(loopPointers), server);
   }
+
+  void Run() {
+    listener->Start();
+    for (const auto& loop : loops) threads.emplace_back([&loop = *loop] { loop.run(); });
+  }
+  // After the listener's Stop: each loop ends once the closes posted to it have run.
   void Join() {
+    keepRunning.clear();
     for (std::thread& thread : threads) {
       if (thread.joinable()) thread.join();
     }
     threads.clear();
   }
 
-  boost::asio::io_context loop;
-  Listener listener;
+  std::vector<std::unique_ptr<boost::asio::io_context>> loops;
+  // A loop with no connection yet must not end its thread.
+  std::vector<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> keepRunning;
+  std::unique_ptr<Listener> listener;
   std::vector<std::thread> threads;
 };
 
@@ -82,8 +96,8 @@ int Server::Start(const std::string& address, int port) {
     if (started_ || stopping_) return -1;
     started_ = true;
   }
-  auto network = std::make_unique<Network>(*this);
-  const int bound = network->listener.Bind(address, port);
+  auto network = std::make_unique<Network>(*this, limits_.threads);
+  const int bound = network->listener->Bind(address, port);
   if (bound < 0) {
     std::lock_guard lock(mutex_);
     started_ = false;
@@ -92,13 +106,13 @@ int Server::Start(const std::string& address, int port) {
   routes_.SetBoundHost(HostText(address, bound));
   log_.UseStandardOutputUnlessSunk();
   network_ = std::move(network);
-  network_->Run(limits_.threads);
+  network_->Run();
   return bound;
 }
 
 bool Server::Drain(std::chrono::milliseconds grace) {
   draining_ = true;
-  const bool drained = !network_ || stopping_ || network_->listener.Drain(grace);
+  const bool drained = !network_ || stopping_ || network_->listener->Drain(grace);
   Stop();
   return drained;
 }
@@ -106,7 +120,7 @@ bool Server::Drain(std::chrono::milliseconds grace) {
 void Server::Stop() {
   stopping_ = true;
   if (!network_) return;
-  network_->listener.Stop();
+  network_->listener->Stop();
   network_->Join();
 }
 

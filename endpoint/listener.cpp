@@ -1,5 +1,5 @@
-// The accept loop of the endpoint as a coroutine on the event loop: each connection is set up and
-// served on a strand of its own, counted while open, and given back when it ends.
+// The accept loop of the endpoint as a coroutine on the first event loop: each connection is set up
+// and served on the next loop in turn, counted while open, and given back when it ends.
 #include "endpoint/listener.h"
 
 #include <malloc.h>
@@ -58,10 +58,17 @@ void RefuseOverCap(const Server& server, tcp::socket& socket, const std::string&
 
 }  // namespace
 
-Listener::Listener(net::io_context& loop, const Server& server)
-    : loop_(loop), server_(server), acceptStrand_(net::make_strand(loop)), acceptor_(acceptStrand_) {}
+Listener::Listener(std::vector<net::io_context*> loops, const Server& server)
+    : loops_(std::move(loops)), server_(server), acceptStrand_(net::make_strand(*loops_.front())),
+      acceptor_(acceptStrand_) {}
 
-// Runs `work` on the strand of every open connection; the caller holds `mutex_`.
+net::io_context& Listener::NextLoop() {
+  net::io_context& loop = *loops_[nextLoop_];
+  nextLoop_ = (nextLoop_ + 1) % loops_.size();
+  return loop;
+}
+
+// Runs `work` on the loop of every open connection; the caller holds `mutex_`.
 template <class Work>
 void Listener::PostToEachConnection(const Work& work) {
   for (const auto& [key, weak] : connections_) {
@@ -102,7 +109,8 @@ bool Listener::Drain(std::chrono::milliseconds grace) {
 
 net::awaitable<void> Listener::Accept() {
   while (!server_.Stopping()) {
-    tcp::socket socket(net::make_strand(loop_));
+    // Its loop has one thread, so the connection's work runs one piece at a time without a strand.
+    tcp::socket socket(NextLoop());
     boost::system::error_code error;
     co_await acceptor_.async_accept(socket, net::redirect_error(net::use_awaitable, error));
     if (server_.Stopping() || server_.Draining() || ListeningEnded(error)) break;
@@ -119,7 +127,7 @@ net::awaitable<void> Listener::Accept() {
 
 // Out of descriptors, for example: back off briefly instead of spinning on the listener.
 net::awaitable<void> Listener::BackOff() {
-  net::steady_timer pause(loop_, std::chrono::milliseconds(100));
+  net::steady_timer pause(acceptStrand_, std::chrono::milliseconds(100));
   boost::system::error_code ignored;
   co_await pause.async_wait(net::redirect_error(net::use_awaitable, ignored));
 }

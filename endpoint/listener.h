@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 #include <utility>  // Boost 1.74's awaitable.hpp uses std::exchange without it
 
 #include <boost/asio/awaitable.hpp>
@@ -21,10 +22,11 @@ namespace isetup::endpoint {
 class Server;
 struct Connection;
 
-// Thread affinity: Bind and Start before the loop runs; the rest from any thread.
+// Thread affinity: Bind and Start before the loops run; the rest from any thread.
 class Listener {
  public:
-  Listener(boost::asio::io_context& loop, const Server& server);
+  // Listens on the first of `loops` and serves each connection on the next of them in turn.
+  Listener(std::vector<boost::asio::io_context*> loops, const Server& server);
 
   // Binds address:port (0: an ephemeral port) and listens; the bound port, or -1.
   [[nodiscard]] int Bind(const std::string& address, int port);
@@ -47,10 +49,13 @@ class Listener {
   template <class Work>
   void PostToEachConnection(const Work& work);
 
-  boost::asio::io_context& loop_;
+  boost::asio::io_context& NextLoop();
+
+  std::vector<boost::asio::io_context*> loops_;
+  std::size_t nextLoop_ = 0;  // the accept loop's alone
   const Server& server_;
-  // The accept loop and the closes of the listening socket run here, one at a time: the loop has
-  // several threads, and Drain and the Stop after it each close the socket.
+  // The accept loop and the closes of the listening socket run here, one at a time: Drain and the
+  // Stop after it each close the socket, from other threads.
   boost::asio::strand<boost::asio::io_context::executor_type> acceptStrand_;
   boost::asio::ip::tcp::acceptor acceptor_;
   std::mutex mutex_;
