@@ -26,14 +26,19 @@ namespace {
 // How long the writer lets lines gather once the first of a batch is in.
 constexpr auto kGatherTime = std::chrono::milliseconds(5);
 
+bool NeedsEscape(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\';
+}
+
 void AppendEscaped(std::string& out, std::string_view text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte >= 0x7F || c == '"' || c == '\\') {
-      out += "\\x" + HexDigits(byte, 2, HexCase::kUpper);
-    } else {
-      out += c;
-    }
+  while (!text.empty()) {
+    // The plain run up to the next byte to escape goes in at once.
+    const std::size_t plain = static_cast<std::size_t>(std::find_if(text.begin(), text.end(), NeedsEscape) - text.begin());
+    out.append(text.substr(0, plain));
+    if (plain == text.size()) return;
+    out += "\\x" + HexDigits(static_cast<unsigned char>(text[plain]), 2, HexCase::kUpper);
+    text.remove_prefix(plain + 1);
   }
 }
 
@@ -54,6 +59,10 @@ AccessLogEntry EntryOf(const std::string& peer, const HttpRequest* request, bool
 // "[08/Dec/2026:21:00:00 +0000]".
 std::string TimeStamp(std::chrono::system_clock::time_point time) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+  // Formatted once a second by each thread: every line carries one.
+  thread_local std::time_t cachedSecond = -1;
+  thread_local std::string cachedText;
+  if (seconds == cachedSecond) return cachedText;
   std::tm utc{};
   gmtime_r(&seconds, &utc);
   char stamp[40];
@@ -62,7 +71,9 @@ std::string TimeStamp(std::chrono::system_clock::time_point time) {
                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   std::snprintf(stamp, sizeof stamp, "[%02d/%s/%04d:%02d:%02d:%02d +0000]", utc.tm_mday, kMonths[utc.tm_mon],
                 utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
-  return stamp;
+  cachedSecond = seconds;
+  cachedText = stamp;
+  return cachedText;
 }
 
 void AppendRequestLine(std::string& line, const AccessLogEntry& entry) {

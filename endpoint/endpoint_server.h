@@ -31,7 +31,7 @@ struct ServerLimits {
   std::chrono::milliseconds requestTimeout{10'000};  // a request head (and any body) must be in by then: 408
   std::chrono::milliseconds idleTimeout{5'000};      // a kept-alive connection without a new request is closed
   std::chrono::milliseconds writeTimeout{10'000};    // a client that takes no bytes for this long is dropped
-  std::size_t maxRequestsPerConnection = 100;
+  std::size_t maxRequestsPerConnection = 1000;  // then the connection closes, as nginx does by default
   std::size_t maxRequestBody = 64 * 1024;  // a GET body is read and dropped up to this size; more: 413
   std::size_t maxRequestLine = 8 * 1024;   // a longer request line is answered 414
   std::size_t maxHeaderBytes = 16 * 1024;  // all header lines together; more is answered 431

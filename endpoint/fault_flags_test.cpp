@@ -82,6 +82,9 @@ TEST(AccessLog, CommonLogFormatInUtc) {
   entry.bodyBytes = 0;
   EXPECT_EQ(FormatAccessLogLine(entry),
             "127.0.0.1 - - [08/Dec/2026:21:00:00 +0000] \"GET /a\\x22b\\x5Cc\\x0D\\x0Ad HTTP/1.1\" - -");
+  // The stamp follows the clock, not the line before.
+  entry.time += std::chrono::seconds(1);
+  EXPECT_NE(FormatAccessLogLine(entry).find("[08/Dec/2026:21:00:01 +0000]"), std::string::npos);
 }
 
 }  // namespace

@@ -9,6 +9,10 @@ namespace isetup::endpoint {
 
 std::string FormatHttpDate(std::chrono::system_clock::time_point time) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+  // Every answer carries one: each thread formats it once a second.
+  thread_local std::time_t cachedSecond = -1;
+  thread_local std::string cachedText;
+  if (seconds == cachedSecond) return cachedText;
   std::tm utc{};
   gmtime_r(&seconds, &utc);
   // Fixed English names: strftime would follow the locale.
@@ -18,7 +22,9 @@ std::string FormatHttpDate(std::chrono::system_clock::time_point time) {
   char text[40];
   std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[utc.tm_wday], utc.tm_mday,
                 kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
-  return text;
+  cachedSecond = seconds;
+  cachedText = text;
+  return cachedText;
 }
 
 std::vector<std::span<const std::uint8_t>> ResponseBody::Gather(std::size_t from, std::size_t to) const {

@@ -6,6 +6,14 @@
 namespace isetup::endpoint {
 namespace {
 
+TEST(HttpDate, FollowsTheClockSecondBySecond) {
+  const auto at = std::chrono::system_clock::from_time_t(1796763600);  // 2026-12-08 21:00:00 UTC
+  EXPECT_EQ(FormatHttpDate(at), "Tue, 08 Dec 2026 21:00:00 GMT");
+  EXPECT_EQ(FormatHttpDate(at + std::chrono::milliseconds(999)), "Tue, 08 Dec 2026 21:00:00 GMT");
+  EXPECT_EQ(FormatHttpDate(at + std::chrono::seconds(1)), "Tue, 08 Dec 2026 21:00:01 GMT");
+  EXPECT_EQ(FormatHttpDate(at), "Tue, 08 Dec 2026 21:00:00 GMT");
+}
+
 TEST(ResponseBody, GatherYieldsThePatchedBytesOfAnyRange) {
   std::vector<std::uint8_t> bytes(64);
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>('a' + i % 26);
