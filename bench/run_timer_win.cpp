@@ -62,32 +62,24 @@ void Close(Child& child) {
   CloseHandle(child.info.hThread);
 }
 
-struct Search {
-  const wchar_t* className;
-  DWORD processId;
-  bool found = false;
-};
-
-BOOL CALLBACK CheckWindow(HWND hwnd, LPARAM parameter) {
-  auto& search = *reinterpret_cast<Search*>(parameter);
-  wchar_t name[128];
-  DWORD owner = 0;
-  GetWindowThreadProcessId(hwnd, &owner);
-  if (owner == search.processId && IsWindowVisible(hwnd) && GetClassNameW(hwnd, name, 128) &&
-      lstrcmpW(name, search.className) == 0) {
-    search.found = true;
-    return FALSE;
+// Whether a visible top-level window of `className` belongs to the process. Only the windows of that
+// class are looked at: a poll every millisecond that examined every window of the session would load
+// Wine's server, which every process of the session waits on, the timed one included.
+bool HasVisibleWindow(const wchar_t* className, DWORD processId) {
+  HWND window = nullptr;
+  while ((window = FindWindowExW(nullptr, window, className, nullptr)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == processId && IsWindowVisible(window)) return true;
   }
-  return TRUE;
+  return false;
 }
 
 // Milliseconds from the child's start until a visible top-level window of `className` belongs to it;
 // -1 when the child ends or 20 s pass first. Polls every millisecond.
 double WaitVisible(Child& child, const wchar_t* className) {
   while (Now() - child.started < 20000) {
-    Search search{className, child.info.dwProcessId};
-    EnumWindows(CheckWindow, reinterpret_cast<LPARAM>(&search));
-    if (search.found) return Now() - child.started;
+    if (HasVisibleWindow(className, child.info.dwProcessId)) return Now() - child.started;
     if (WaitForSingleObject(child.info.hProcess, 1) == WAIT_OBJECT_0) return -1;
   }
   return -1;
