@@ -78,14 +78,10 @@ FreshFile TakeWrittenAhead() {
 }  // namespace
 
 void StartWritingEmbeddedInstallerAhead(const std::wstring& path) {
-  auto ahead = std::make_unique<WorkAhead<FreshFile>>([path] {
-    // Every road puts a freshly written or verified installer at `path` (a stale copy is never
-    // launched), so the last run's copy goes first: the move in place then has nothing to free, which
-    // under Wine costs as much as the write and stalls its server. A copy that cannot go (a running
-    // installer's) is left to the road.
-    (void)RemoveEntryItself(path);
-    return PrepareEmbeddedInstaller(path);
-  });
+  // Only under a fresh name beside `path`: the last run's copy stays until a road moves a new file over
+  // it. Removing it here as well would stall Wine's server (freeing 14 MB of cached file costs about as
+  // much as writing it) while the connectivity check needs that server.
+  auto ahead = std::make_unique<WorkAhead<FreshFile>>([path] { return PrepareEmbeddedInstaller(path); });
   if (!ahead->OnItsThread()) return;
   // Its thread holds what it needs, so the object may go as soon as its answer has been taken.
   delete g_writtenAhead.exchange(ahead.release());

@@ -85,11 +85,11 @@ int Run(HINSTANCE instance) {
   // threads can never see them go.
   auto* run = new SetupRun;
   FixRunValues(*run);
-  const bool online = IsOnline();
   // Every road but a successful download launches the embedded installer: it is written and read back on
-  // a thread, so that a road taking it only moves it in place. Not before the answer: beside the check
-  // the write slowed the online answer, and so the window, by more than it gained the offline road.
+  // a thread while the connectivity check runs, so that a road taking it only moves it in place. The
+  // offline road, which needs it at once, then hardly waits for it after the answer.
   StartWritingEmbeddedInstallerAhead(run->SetupPath.Get());
+  const bool online = IsOnline();
   // Offline nothing is ever shown, so that road makes no window at all: it pays neither for the display
   // connection nor for the skin.
   if (!online) {
