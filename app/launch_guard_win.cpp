@@ -77,11 +77,13 @@ FreshFile TakeWrittenAhead() {
 
 }  // namespace
 
-void StartWritingEmbeddedInstallerAhead(const std::wstring& path) {
+void StartWritingEmbeddedInstallerAhead(const std::wstring& path, std::function<void()> beforeReadBack) {
   // Only under a fresh name beside `path`: the last run's copy stays until a road moves a new file over
   // it. Removing it here as well would stall Wine's server (freeing 14 MB of cached file costs about as
   // much as writing it) while the connectivity check needs that server.
-  auto ahead = std::make_unique<WorkAhead<FreshFile>>([path] { return PrepareEmbeddedInstaller(path); });
+  auto ahead = std::make_unique<WorkAhead<FreshFile>>([path, beforeReadBack = std::move(beforeReadBack)] {
+    return PrepareEmbeddedInstaller(path, beforeReadBack);
+  });
   if (!ahead->OnItsThread()) return;
   // Its thread holds what it needs, so the object may go as soon as its answer has been taken.
   delete g_writtenAhead.exchange(ahead.release());

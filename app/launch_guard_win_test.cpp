@@ -53,6 +53,16 @@ DWORD Tamper(const fs::path& target, int attempts) {
   return code;
 }
 
+// The fresh files of ours in `folder` (copies written ahead, not yet moved or removed).
+std::vector<fs::path> FreshFilesIn(const fs::path& folder) {
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::wstring name = entry.path().filename().wstring();
+    if (name.find(L".~") != std::wstring::npos && name.ends_with(L".tmp")) found.push_back(entry.path());
+  }
+  return found;
+}
+
 // Waits until no process runs the program at `path` (the installer the shell started).
 void WaitUntilNoProcessRuns(const std::wstring& path) {
   const FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -157,14 +167,7 @@ TEST_F(LaunchGuardTest, OnlyTheHeldFileIsLaunched) {
 // is done anew), and a run whose road never takes it leaves nothing behind.
 TEST_F(LaunchGuardTest, TheCopyWrittenAheadIsLaunchedIntactOrLeavesNothingBehind) {
   const auto payload = EmbeddedInstallerBytes();
-  const auto freshFiles = [this] {
-    std::vector<fs::path> found;
-    for (const auto& entry : fs::directory_iterator(folder_.path())) {
-      const std::wstring name = entry.path().filename().wstring();
-      if (name.find(L".~") != std::wstring::npos && name.ends_with(L".tmp")) found.push_back(entry.path());
-    }
-    return found;
-  };
+  const auto freshFiles = [this] { return FreshFilesIn(folder_.path()); };
   // The last run's copy at the name is a second name of another file: that file must stay as it was.
   const fs::path victim = folder_ / "victim.dll";
   WriteBytes(victim, std::vector<std::uint8_t>{'o', 'l', 'd'});
@@ -187,6 +190,26 @@ TEST_F(LaunchGuardTest, TheCopyWrittenAheadIsLaunchedIntactOrLeavesNothingBehind
   DropEmbeddedInstallerAhead();
   EXPECT_TRUE(freshFiles().empty());
   EXPECT_FALSE(fs::exists(folder_ / "other.exe"));
+}
+
+// While the copy waits for its read-back (the program waits there for the connectivity answer), the
+// handle that wrote it still keeps every other process out of it.
+TEST_F(LaunchGuardTest, TheCopyWaitingForItsReadBackLetsNobodyIn) {
+  const FileHandle waiting(CreateEventW(nullptr, TRUE, FALSE, nullptr)), release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  StartWritingEmbeddedInstallerAhead(setup_.wstring(), [waiting = waiting.get(), release = release.get()] {
+    SetEvent(waiting);
+    WaitForSingleObject(release, 60000);
+  });
+  const bool reached = WaitForSingleObject(waiting.get(), 20000) == WAIT_OBJECT_0;
+  const std::vector<fs::path> fresh = FreshFilesIn(folder_.path());
+  const DWORD changed = fresh.size() == 1 ? Tamper(fresh[0], 30) : 0xFFFF;
+  SetEvent(release.get());
+  ASSERT_TRUE(reached);
+  ASSERT_EQ(fresh.size(), 1u);
+  EXPECT_EQ(changed, 0u);
+  const auto payload = EmbeddedInstallerBytes();
+  ASSERT_TRUE(WriteEmbeddedInstallerForLaunch(setup_.wstring()));
+  EXPECT_TRUE(ReadText(setup_) == std::string(payload.begin(), payload.end()));
 }
 
 TEST_F(LaunchGuardTest, ARedirectionFolderThatCannotBeRemovedStopsTheLaunch) {

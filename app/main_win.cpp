@@ -85,10 +85,11 @@ int Run(HINSTANCE instance) {
   // threads can never see them go.
   auto* run = new SetupRun;
   FixRunValues(*run);
-  // Every road but a successful download launches the embedded installer: it is written and read back on
-  // a thread while the connectivity check runs, so that a road taking it only moves it in place. The
-  // offline road, which needs it at once, then hardly waits for it after the answer.
-  StartWritingEmbeddedInstallerAhead(run->SetupPath.Get());
+  // Every road but a successful download launches the embedded installer: it is written on a thread
+  // while the connectivity check runs and read back once the answer is in, so that a road taking it only
+  // moves it in place. The offline road, which needs it at once, then waits only for the read-back. The
+  // read-back beside the check held the online answer up (under Wine, 25 ms instead of 20).
+  StartWritingEmbeddedInstallerAhead(run->SetupPath.Get(), [] { (void)IsOnline(); });
   const bool online = IsOnline();
   // Offline nothing is ever shown, so that road makes no window at all: it pays neither for the display
   // connection nor for the skin.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -28,6 +29,7 @@ bool WriteEmbeddedInstaller(const std::wstring& path, HeldFile* held = nullptr);
 // The first half of that, which can be done ahead: the whole resource written to a fresh file beside
 // `path` and read back, kept under its fresh name where nobody can change it. Moving it over `path`
 // (FreshFile::MoveOverAndHold) completes the write; dropping it removes it. Invalid on failure.
-FreshFile PrepareEmbeddedInstaller(const std::wstring& path);
+// `beforeReadBack`, when given, runs between the write and the read-back (which then waits for it).
+FreshFile PrepareEmbeddedInstaller(const std::wstring& path, const std::function<void()>& beforeReadBack = {});
 
 }  // namespace isetup

@@ -24,7 +24,7 @@ std::span<const std::uint8_t> EmbeddedInstallerBytes() {
 
 std::wstring ExtractEmbeddedAffiliateQuery() { return ExtractAffiliateQuery(EmbeddedInstallerBytes()); }
 
-FreshFile PrepareEmbeddedInstaller(const std::wstring& path) {
+FreshFile PrepareEmbeddedInstaller(const std::wstring& path, const std::function<void()>& beforeReadBack) {
   const std::span<const std::uint8_t> bytes = EmbeddedInstallerBytes();
   FileReplacement replacement(path);
   HANDLE file = replacement.handle();
@@ -37,6 +37,7 @@ FreshFile PrepareEmbeddedInstaller(const std::wstring& path) {
     if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) break;
     done += written;
   }
+  if (beforeReadBack) beforeReadBack();
   return replacement.Seal([bytes](std::span<const std::uint8_t> content) {
     return std::equal(content.begin(), content.end(), bytes.begin(), bytes.end());
   });
