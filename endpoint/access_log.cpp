@@ -233,7 +233,7 @@ void AccessLogWriter::Write(std::string_view line) {
     state_->queued += '\n';
     const std::size_t half = state_->maxQueuedBytes / 2;
     wake = state_->idle || (before < half && state_->queued.size() >= half);
-    if (state_->idle) state_->idle = false;  // one wake-up is enough
+    state_->idle = false;  // one wake-up is enough
   }
   if (wake) state_->changed.notify_one();
 }

@@ -13,7 +13,6 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 #include <boost/asio/use_awaitable.hpp>
 
 #include "endpoint/connection.h"
@@ -59,8 +58,7 @@ void RefuseOverCap(const Server& server, tcp::socket& socket, const std::string&
 }  // namespace
 
 Listener::Listener(std::vector<net::io_context*> loops, const Server& server)
-    : loops_(std::move(loops)), server_(server), acceptStrand_(net::make_strand(*loops_.front())),
-      acceptor_(acceptStrand_) {}
+    : loops_(std::move(loops)), server_(server), acceptor_(*loops_.front()) {}
 
 net::io_context& Listener::NextLoop() {
   net::io_context& loop = *loops_[nextLoop_];
@@ -90,7 +88,7 @@ int Listener::Bind(const std::string& address, int port) {
   return error ? -1 : acceptor_.local_endpoint().port();
 }
 
-void Listener::Start() { net::co_spawn(acceptStrand_, Accept(), net::detached); }
+void Listener::Start() { net::co_spawn(acceptor_.get_executor(), Accept(), net::detached); }
 
 void Listener::Stop() {
   StopListening();
@@ -109,7 +107,7 @@ bool Listener::Drain(std::chrono::milliseconds grace) {
 
 net::awaitable<void> Listener::Accept() {
   while (!server_.Stopping()) {
-    // Its loop has one thread, so the connection's work runs one piece at a time without a strand.
+    // Its loop has one thread, so the connection's work runs one piece at a time.
     tcp::socket socket(NextLoop());
     boost::system::error_code error;
     co_await acceptor_.async_accept(socket, net::redirect_error(net::use_awaitable, error));
@@ -127,7 +125,7 @@ net::awaitable<void> Listener::Accept() {
 
 // Out of descriptors, for example: back off briefly instead of spinning on the listener.
 net::awaitable<void> Listener::BackOff() {
-  net::steady_timer pause(acceptStrand_, std::chrono::milliseconds(100));
+  net::steady_timer pause(acceptor_.get_executor(), std::chrono::milliseconds(100));
   boost::system::error_code ignored;
   co_await pause.async_wait(net::redirect_error(net::use_awaitable, ignored));
 }
@@ -177,9 +175,9 @@ bool Listener::Forget(Connection& connection) {
   return trim;
 }
 
-// Closes the listening socket on the accept strand, which ends Accept.
+// Closes the listening socket on the accept loop's one thread, which ends Accept.
 void Listener::StopListening() {
-  net::post(acceptStrand_, [this] {
+  net::post(acceptor_.get_executor(), [this] {
     boost::system::error_code ignored;
     acceptor_.close(ignored);
   });

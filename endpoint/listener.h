@@ -15,7 +15,6 @@
 #include <boost/asio/awaitable.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/strand.hpp>
 
 namespace isetup::endpoint {
 
@@ -54,9 +53,8 @@ class Listener {
   std::vector<boost::asio::io_context*> loops_;
   std::size_t nextLoop_ = 0;  // the accept loop's alone
   const Server& server_;
-  // The accept loop and the closes of the listening socket run here, one at a time: Drain and the
-  // Stop after it each close the socket, from other threads.
-  boost::asio::strand<boost::asio::io_context::executor_type> acceptStrand_;
+  // On the first loop, whose one thread runs the accept loop and every close of the listening socket
+  // (Drain and the Stop after it each post one from other threads), one at a time.
   boost::asio::ip::tcp::acceptor acceptor_;
   std::mutex mutex_;
   std::unordered_map<Connection*, std::weak_ptr<Connection>> connections_;
