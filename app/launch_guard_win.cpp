@@ -77,12 +77,12 @@ FreshFile TakeWrittenAhead() {
 
 }  // namespace
 
-void StartWritingEmbeddedInstallerAhead(const std::wstring& path, std::function<void()> beforeReadBack) {
+void StartWritingEmbeddedInstallerAhead(const std::wstring& path, std::function<void()> beforeSealing) {
   // Only under a fresh name beside `path`: the last run's copy stays until a road moves a new file over
   // it. Removing it here as well would stall Wine's server (freeing 14 MB of cached file costs about as
   // much as writing it) while the connectivity check needs that server.
-  auto ahead = std::make_unique<WorkAhead<FreshFile>>([path, beforeReadBack = std::move(beforeReadBack)] {
-    return PrepareEmbeddedInstaller(path, beforeReadBack);
+  auto ahead = std::make_unique<WorkAhead<FreshFile>>([path, beforeSealing = std::move(beforeSealing)] {
+    return PrepareEmbeddedInstaller(path, beforeSealing);
   });
   if (!ahead->OnItsThread()) return;
   // Its thread holds what it needs, so the object may go as soon as its answer has been taken.
@@ -94,7 +94,7 @@ void DropEmbeddedInstallerAhead() { (void)TakeWrittenAhead(); }
 bool WriteEmbeddedInstallerForLaunch(const std::wstring& path) {
   HeldFile held;
   FreshFile ahead = TakeWrittenAhead();
-  // Written and read back already, only the move remains; when it fails, so would a new write's.
+  // Written and sealed already, only the move remains; when it fails, so would a new write's.
   if (ahead.valid())
     held = ahead.MoveOverAndHold(path);
   else

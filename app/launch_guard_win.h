@@ -45,9 +45,9 @@ class LaunchGuard {
 LaunchGuard& TheLaunchGuard();
 
 // Starts writing the embedded installer beside `path` on a thread of its own, while the run finds out
-// which road it takes (nothing is written ahead when no thread can be had); the thread reads the copy
-// back once `beforeReadBack`, if given, has returned. Once.
-void StartWritingEmbeddedInstallerAhead(const std::wstring& path, std::function<void()> beforeReadBack = {});
+// which road it takes (nothing is written ahead when no thread can be had); the thread seals the copy
+// once `beforeSealing`, if given, has returned. Once.
+void StartWritingEmbeddedInstallerAhead(const std::wstring& path, std::function<void()> beforeSealing = {});
 
 // WriteEmbeddedInstaller, keeping the written file held for the launch; false when it was not written.
 // The first call takes the copy written ahead, if any, and only moves it over `path`.

@@ -192,9 +192,9 @@ TEST_F(LaunchGuardTest, TheCopyWrittenAheadIsLaunchedIntactOrLeavesNothingBehind
   EXPECT_FALSE(fs::exists(folder_ / "other.exe"));
 }
 
-// While the copy waits for its read-back (the program waits there for the connectivity answer), the
-// handle that wrote it still keeps every other process out of it.
-TEST_F(LaunchGuardTest, TheCopyWaitingForItsReadBackLetsNobodyIn) {
+// While the copy waits to be sealed (the program waits there for the connectivity answer), the handle
+// that wrote it still keeps every other process out of it.
+TEST_F(LaunchGuardTest, TheCopyWaitingToBeSealedLetsNobodyIn) {
   const FileHandle waiting(CreateEventW(nullptr, TRUE, FALSE, nullptr)), release(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   StartWritingEmbeddedInstallerAhead(setup_.wstring(), [waiting = waiting.get(), release = release.get()] {
     SetEvent(waiting);

@@ -86,8 +86,8 @@ int Run(HINSTANCE instance) {
   auto* run = new SetupRun;
   FixRunValues(*run);
   // Every road but a successful download launches the embedded installer: it is written on a thread
-  // while the connectivity check runs and read back once the answer is in, so that a road taking it only
-  // moves it in place. The offline road, which needs it at once, then waits only for the read-back. The
+  // while the connectivity check runs and sealed once the answer is in, so that a road taking it only
+  // moves it in place. The offline road, which needs it at once, then waits only for the sealing. A
   // read-back beside the check held the online answer up (under Wine, 25 ms instead of 20).
   StartWritingEmbeddedInstallerAhead(run->SetupPath.Get(), [] { (void)IsOnline(); });
   const bool online = IsOnline();

@@ -147,8 +147,9 @@ FileReplacement::FileReplacement(std::wstring path) noexcept : path_(std::move(p
   for (int attempt = 0; attempt < kFreshNameAttempts; ++attempt) {
     std::wstring fresh = FreshSiblingName(path_, FreshNameNonce());
     // CREATE_NEW never opens anything that already stands at the name, a link included.
-    FileHandle writer(CreateFileW(fresh.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Reading and executing too, which an image section of the written program needs.
+    FileHandle writer(CreateFileW(fresh.c_str(), GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | DELETE, 0, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (writer.valid()) {
       writer_ = std::move(writer);
       freshPath_ = std::move(fresh);
@@ -164,23 +165,44 @@ FileReplacement::~FileReplacement() {
   if (writer_.valid()) (void)DeleteThroughHandle(writer_.get());
 }
 
-FreshFile FileReplacement::Seal(const ContentCheck& check) noexcept {
+FreshFile FileReplacement::Seal(const ContentCheck& check) noexcept { return SealAs(check, std::nullopt, {}); }
+
+FreshFile FileReplacement::SealWritten(std::span<const std::uint8_t> written,
+                                       const std::function<void()>& whileUnheld) noexcept {
+  const auto same = [written](std::span<const std::uint8_t> content) { return std::ranges::equal(content, written); };
+  return SealAs(same, written.size(), whileUnheld);
+}
+
+FreshFile FileReplacement::SealAs(const ContentCheck& check, std::optional<std::uint64_t> imageSize,
+                                  const std::function<void()>& whileUnheld) noexcept {
   if (!writer_.valid()) return {};
   const std::optional<FileIdentity> ours = IdentityOf(writer_.get());
   if (!ours) return {};
+  // Made while nobody else can have the file open, an image section leaves others no way to write it
+  // once the writer is gone: the system refuses to open a mapped program for writing or deleting, and
+  // to truncate it; only appending stays possible. Fails for anything that is not a program.
+  FileHandle image(imageSize ? CreateFileMappingW(writer_.get(), nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr)
+                             : nullptr);
   writer_.reset();
+  if (whileUnheld) whileUnheld();
 
-  // Read back under a handle that lets no one write it any more: what another process may have done
-  // to the fresh file while it was closed shows here. The identity proves it is our file, so its name
-  // is not examined here; the name that counts is examined once it has been moved.
+  // Held from here under a handle that lets no one write it any more. The identity proves it is our
+  // file, so its name is not examined here; the name that counts is examined once it has been moved.
   FileHandle fresh = OpenOurFile(freshPath_, GENERIC_READ | DELETE, FILE_SHARE_READ, *ours);
+  const bool mapped = image.valid();
+  image.reset();  // the hold takes over; a mapped program could not be deleted
   if (!fresh.valid()) {
     // Removed only when it is still our file; a name someone else took over is left alone.
     FileHandle stale = OpenOurFile(freshPath_, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, *ours);
     if (stale.valid()) (void)DeleteThroughHandle(stale.get());
     return {};
   }
-  if (!ContentPasses(fresh.get(), check)) {
+  // Without an image section, what another process may have done to the fresh file while it was
+  // closed shows only in its content, which is read back.
+  LARGE_INTEGER size{};
+  const bool intact = mapped ? GetFileSizeEx(fresh.get(), &size) && static_cast<std::uint64_t>(size.QuadPart) == *imageSize
+                             : ContentPasses(fresh.get(), check);
+  if (!intact) {
     (void)DeleteThroughHandle(fresh.get());
     return {};
   }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -102,6 +103,13 @@ class FileReplacement {
   // file is then removed).
   FreshFile Seal(const ContentCheck& check) noexcept;
 
+  // The same for a write of exactly `written` (all of it went through handle()). A program (an image
+  // the system can map) is not read back: an image section made while the writer alone has the file
+  // open keeps every other process from opening it for writing, truncating it or deleting it once the
+  // writer is closed, and its size shows an append. Any other content is read back and compared.
+  // `whileUnheld`, when given, runs in the instant between the writer's close and the hold.
+  FreshFile SealWritten(std::span<const std::uint8_t> written, const std::function<void()>& whileUnheld = {}) noexcept;
+
   // Moves the written file over `path` and returns it held, after checking that the content that
   // arrived on disk passes `check`. Invalid when it fails or the name cannot be taken (another process
   // has the file at `path` open, or a folder stands there): `path` then stays as it was and the fresh
@@ -110,6 +118,9 @@ class FileReplacement {
   HeldFile Commit(const ContentCheck& check) noexcept;
 
  private:
+  FreshFile SealAs(const ContentCheck& check, std::optional<std::uint64_t> imageSize,
+                   const std::function<void()>& whileUnheld) noexcept;
+
   std::wstring path_;
   std::wstring freshPath_;
   FileHandle writer_;

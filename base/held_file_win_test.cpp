@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <set>
+#include <span>
 #include <string>
 
 #include "base/file_handle_win.h"
@@ -253,6 +254,59 @@ TEST_F(HeldFiles, ASealedReplacementCannotBeChangedUntilItIsMovedOverTheNameOrDr
   EXPECT_TRUE(dropped.Seal(Equals("new")).valid());
   EXPECT_EQ(Names(folder_), (std::set<std::wstring>{L"elsewhere", L"TalvimorasterSetup.exe"}));
   EXPECT_EQ(ReadText(target_), "new");
+}
+
+// In the instant between the writer's close and the hold another process may try to change the fresh
+// file. A program written out is kept by its image section and never read back: writing and deleting
+// are refused, an append shows in its size. Other content is read back, which catches a write.
+TEST_F(HeldFiles, AChangeBetweenTheWriterAndTheHoldNeverGetsThrough) {
+  wchar_t self[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  const std::string program = ReadText(self), text = "not a program";
+  const auto writeThrough = [](DWORD access) {
+    return [access](const fs::path& fresh) {
+      FileHandle file(CreateFileW(fresh.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr));
+      DWORD written = 0;
+      return file.valid() && WriteFile(file.get(), "EVIL", 4, &written, nullptr) && written == 4;
+    };
+  };
+  const auto remove = [](const fs::path& fresh) { return DeleteFileW(fresh.c_str()) != FALSE; };
+  const struct {
+    const char* name;
+    const std::string& content;
+    std::function<bool(const fs::path&)> change;
+    bool changed, sealed;
+  } cases[] = {
+      {"program, written", program, writeThrough(GENERIC_WRITE), false, true},
+      {"program, appended to", program, writeThrough(FILE_APPEND_DATA), true, false},
+      {"program, deleted", program, remove, false, true},
+      {"text, written", text, writeThrough(GENERIC_WRITE), true, false},
+      {"text, deleted", text, remove, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FileReplacement replacement(target_.wstring());
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(replacement.handle(), c.content.data(), static_cast<DWORD>(c.content.size()), &written,
+                          nullptr));
+    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(c.content.data()), c.content.size());
+    bool changed = false;
+    FreshFile sealed = replacement.SealWritten(bytes, [&] {
+      std::set<std::wstring> names = Names(folder_);
+      names.erase(L"elsewhere");
+      ASSERT_EQ(names.size(), 1u);
+      changed = c.change(folder_ / *names.begin());
+    });
+    EXPECT_EQ(changed, c.changed);
+    EXPECT_EQ(sealed.valid(), c.sealed);
+    if (sealed.valid()) {
+      ASSERT_TRUE(sealed.MoveOverAndHold(target_.wstring()).valid());
+      EXPECT_TRUE(ReadText(target_) == c.content);
+      fs::remove(target_);
+    }
+    EXPECT_EQ(Names(folder_), std::set<std::wstring>{L"elsewhere"});
+  }
 }
 
 TEST_F(HeldFiles, HoldFileTakesOnlyAPlainFileWithTheRightContent) {

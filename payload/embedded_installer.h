@@ -27,9 +27,10 @@ std::wstring ExtractEmbeddedAffiliateQuery();
 bool WriteEmbeddedInstaller(const std::wstring& path, HeldFile* held = nullptr);
 
 // The first half of that, which can be done ahead: the whole resource written to a fresh file beside
-// `path` and read back, kept under its fresh name where nobody can change it. Moving it over `path`
-// (FreshFile::MoveOverAndHold) completes the write; dropping it removes it. Invalid on failure.
-// `beforeReadBack`, when given, runs between the write and the read-back (which then waits for it).
-FreshFile PrepareEmbeddedInstaller(const std::wstring& path, const std::function<void()>& beforeReadBack = {});
+// `path` and sealed (FileReplacement::SealWritten), kept under its fresh name where nobody can change
+// it. Moving it over `path` (FreshFile::MoveOverAndHold) completes the write; dropping it removes it.
+// Invalid on failure. `beforeSealing`, when given, runs between the write and the sealing (which then
+// waits for it; the writing handle keeps everyone else out meanwhile).
+FreshFile PrepareEmbeddedInstaller(const std::wstring& path, const std::function<void()>& beforeSealing = {});
 
 }  // namespace isetup

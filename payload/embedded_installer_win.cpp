@@ -24,7 +24,7 @@ std::span<const std::uint8_t> EmbeddedInstallerBytes() {
 
 std::wstring ExtractEmbeddedAffiliateQuery() { return ExtractAffiliateQuery(EmbeddedInstallerBytes()); }
 
-FreshFile PrepareEmbeddedInstaller(const std::wstring& path, const std::function<void()>& beforeReadBack) {
+FreshFile PrepareEmbeddedInstaller(const std::wstring& path, const std::function<void()>& beforeSealing) {
   const std::span<const std::uint8_t> bytes = EmbeddedInstallerBytes();
   FileReplacement replacement(path);
   HANDLE file = replacement.handle();
@@ -34,13 +34,11 @@ FreshFile PrepareEmbeddedInstaller(const std::wstring& path, const std::function
   while (done < bytes.size()) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
     DWORD written = 0;
-    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) break;
+    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) return {};
     done += written;
   }
-  if (beforeReadBack) beforeReadBack();
-  return replacement.Seal([bytes](std::span<const std::uint8_t> content) {
-    return std::equal(content.begin(), content.end(), bytes.begin(), bytes.end());
-  });
+  if (beforeSealing) beforeSealing();
+  return replacement.SealWritten(bytes);
 }
 
 bool WriteEmbeddedInstaller(const std::wstring& path, HeldFile* held) {
