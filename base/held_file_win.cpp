@@ -200,8 +200,9 @@ FreshFile FileReplacement::SealAs(const ContentCheck& check, std::optional<std::
   // Without an image section, what another process may have done to the fresh file while it was
   // closed shows only in its content, which is read back.
   LARGE_INTEGER size{};
-  const bool intact = mapped ? GetFileSizeEx(fresh.get(), &size) && static_cast<std::uint64_t>(size.QuadPart) == *imageSize
-                             : ContentPasses(fresh.get(), check);
+  const bool intact =
+      mapped ? GetFileSizeEx(fresh.get(), &size) && static_cast<std::uint64_t>(size.QuadPart) == *imageSize
+             : ContentPasses(fresh.get(), check);
   if (!intact) {
     (void)DeleteThroughHandle(fresh.get());
     return {};
