@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "base/lower_hex.h"
+#include "endpoint/utc_text.h"
 
 namespace isetup::endpoint {
 namespace {
@@ -58,22 +59,12 @@ AccessLogEntry EntryOf(const std::string& peer, const HttpRequest* request, bool
 
 // "[08/Dec/2026:21:00:00 +0000]".
 std::string TimeStamp(std::chrono::system_clock::time_point time) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-  // Formatted once a second by each thread: every line carries one.
-  thread_local std::time_t cachedSecond = -1;
-  thread_local std::string cachedText;
-  if (seconds == cachedSecond) return cachedText;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char stamp[40];
-  // %b would follow the locale; the format wants English month names.
-  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::snprintf(stamp, sizeof stamp, "[%02d/%s/%04d:%02d:%02d:%02d +0000]", utc.tm_mday, kMonths[utc.tm_mon],
-                utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
-  cachedSecond = seconds;
-  cachedText = stamp;
-  return cachedText;
+  return FormatUtcOncePerSecond(time, [](const std::tm& utc) {
+    char stamp[40];
+    std::snprintf(stamp, sizeof stamp, "[%02d/%s/%04d:%02d:%02d:%02d +0000]", utc.tm_mday,
+                  kUtcMonthNames[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return std::string(stamp);
+  });
 }
 
 void AppendRequestLine(std::string& line, const AccessLogEntry& entry) {

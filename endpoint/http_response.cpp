@@ -5,26 +5,18 @@
 #include <cstdio>
 #include <ctime>
 
+#include "endpoint/utc_text.h"
+
 namespace isetup::endpoint {
 
 std::string FormatHttpDate(std::chrono::system_clock::time_point time) {
-  const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-  // Every answer carries one: each thread formats it once a second.
-  thread_local std::time_t cachedSecond = -1;
-  thread_local std::string cachedText;
-  if (seconds == cachedSecond) return cachedText;
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  // Fixed English names: strftime would follow the locale.
-  static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-  static constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  char text[40];
-  std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[utc.tm_wday], utc.tm_mday,
-                kMonths[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
-  cachedSecond = seconds;
-  cachedText = text;
-  return cachedText;
+  return FormatUtcOncePerSecond(time, [](const std::tm& utc) {
+    static constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    char text[40];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[utc.tm_wday], utc.tm_mday,
+                  kUtcMonthNames[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec);
+    return std::string(text);
+  });
 }
 
 std::vector<std::span<const std::uint8_t>> ResponseBody::Gather(std::size_t from, std::size_t to) const {
