@@ -2,6 +2,8 @@
 // what is changed.
 #include "base/name_facts_win.h"
 
+#include <winternl.h>
+
 #include <cstring>
 #include <vector>
 
@@ -11,9 +13,10 @@
 namespace isetup {
 namespace {
 
-// The path of the file behind `handle`, without the volume; empty when the system cannot tell.
+// The path of the file behind `handle` from its volume's device on (\Device\HarddiskVolume2\...);
+// empty when the system cannot tell.
 std::wstring FinalPathOf(HANDLE handle) {
-  constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_NONE;
+  constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
   std::wstring path(MAX_PATH, L'\0');
   for (int attempt = 0; attempt < 2; ++attempt) {
     const DWORD length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), kFlags);
@@ -32,22 +35,50 @@ bool SameName(const std::wstring& a, const std::wstring& b) {
          CSTR_EQUAL;
 }
 
-// Whether `handle` is the entry `name` in its folder and not something a link there led to. When the
-// system cannot give either path (a file system without name queries) there is nothing to compare and
-// the attributes alone decide.
-bool HandleIsAtName(HANDLE handle, const std::wstring& name) {
+// Whether the file whose final path is `filePath` is the entry `name` in its folder and not something a
+// link there led to. When the system cannot give either path (a file system without name queries)
+// there is nothing to compare and the attributes alone decide.
+bool IsAtName(const std::wstring& filePath, const std::wstring& name) {
   const std::wstring folderName(FolderOf(name));
-  if (folderName.empty()) return true;
+  if (folderName.empty() || filePath.empty()) return true;
   FileHandle folder(OpenNameItself(folderName + L"\\", FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE));
   if (!folder.valid()) return true;
-  const std::wstring folderPath = FinalPathOf(folder.get());
-  const std::wstring filePath = FinalPathOf(handle);
-  if (folderPath.empty() || filePath.empty()) return true;
-  std::wstring expected = folderPath;
+  std::wstring expected = FinalPathOf(folder.get());
+  if (expected.empty()) return true;
   if (expected.back() != L'\\') expected += L'\\';
   expected += LeafOf(name);
   return SameName(filePath, expected);
+}
+
+// The facts of `handle`, and its final path (empty when the system cannot tell). Cheap queries only:
+// the volume's serial number (which Wine fetches from its mount manager, at about half a millisecond)
+// is asked only when the path is missing.
+std::optional<NameFacts> Examine(HANDLE handle, std::wstring& path) {
+  FILE_BASIC_INFO basic{};
+  FILE_STANDARD_INFO standard{};
+  FILE_INTERNAL_INFORMATION internal{};
+  IO_STATUS_BLOCK status{};
+  if (!GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof(basic)) ||
+      !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof(standard)) ||
+      NtQueryInformationFile(handle, &status, &internal, sizeof(internal), FileInternalInformation) < 0) {
+    return std::nullopt;
+  }
+  NameFacts facts;
+  facts.attributes = basic.FileAttributes;
+  facts.links = standard.NumberOfLinks;
+  facts.identity.index = static_cast<std::uint64_t>(internal.IndexNumber.QuadPart);
+  path = FinalPathOf(handle);
+  const std::size_t leaf = path.rfind(L'\\');
+  if (leaf != std::wstring::npos && leaf > 0) {
+    facts.identity.folder = path.substr(0, leaf);
+  } else {
+    path.clear();
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(handle, &information)) return std::nullopt;
+    facts.identity.volume = information.dwVolumeSerialNumber;
+  }
+  return facts;
 }
 
 }  // namespace
@@ -58,19 +89,14 @@ HANDLE OpenNameItself(const std::wstring& name, DWORD access, DWORD share) noexc
 }
 
 std::optional<NameFacts> ExamineFile(HANDLE handle) noexcept {
-  BY_HANDLE_FILE_INFORMATION information{};
-  if (!GetFileInformationByHandle(handle, &information)) return std::nullopt;
-  NameFacts facts;
-  facts.identity.volume = information.dwVolumeSerialNumber;
-  facts.identity.index = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
-  facts.attributes = information.dwFileAttributes;
-  facts.links = information.nNumberOfLinks;
-  return facts;
+  std::wstring path;
+  return Examine(handle, path);
 }
 
 std::optional<NameFacts> ExamineName(HANDLE handle, const std::wstring& name) noexcept {
-  std::optional<NameFacts> facts = ExamineFile(handle);
-  if (facts) facts->atName = HandleIsAtName(handle, name);
+  std::wstring path;
+  std::optional<NameFacts> facts = Examine(handle, path);
+  if (facts) facts->atName = IsAtName(path, name);
   return facts;
 }
 

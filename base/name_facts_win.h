@@ -10,7 +10,12 @@
 
 namespace isetup {
 
+// Which file a handle is on: the folder it stands in, named by the system from the volume's device on
+// (so it tells volumes and shares apart), and its index on that volume. Where the system cannot name the
+// file, the volume's serial number stands in for the folder. Files of ours only ever move within their
+// folder, so a file that turns up in another one does not count as ours.
 struct FileIdentity {
+  std::wstring folder;
   DWORD volume = 0;
   std::uint64_t index = 0;
   bool operator==(const FileIdentity&) const = default;
@@ -38,7 +43,7 @@ HANDLE OpenNameItself(const std::wstring& name, DWORD access, DWORD share) noexc
 // The facts of the file that `handle` (opened on `name`) refers to; nothing when they cannot be read.
 std::optional<NameFacts> ExamineName(HANDLE handle, const std::wstring& name) noexcept;
 // The same without comparing the handle's path with a name (`atName` stays true): for a handle whose
-// identity is checked instead, which is much cheaper than the path queries.
+// identity is checked instead, which spares opening the folder.
 std::optional<NameFacts> ExamineFile(HANDLE handle) noexcept;
 
 // Both return whether the system did it. The delete takes effect when the last handle closes; the

@@ -13,9 +13,10 @@
 
 set(INTERNETSETUP_DELAY_LOAD_DIR ${CMAKE_CURRENT_LIST_DIR}/delay_load)
 
-# The DLLs that Windows always maps from its own KnownDLLs list, never from a search: the only ones the
-# program may import the ordinary way.
-set(INTERNETSETUP_KNOWN_DLLS kernel32 user32 gdi32 msvcrt ole32 oleaut32 shell32 shlwapi advapi32 comdlg32
+# The DLLs that Windows always maps from its own KnownDLLs list, never from a search, and ntdll, which
+# the system maps into every process before any other: the only ones the program may import the
+# ordinary way.
+set(INTERNETSETUP_KNOWN_DLLS ntdll kernel32 user32 gdi32 msvcrt ole32 oleaut32 shell32 shlwapi advapi32 comdlg32
     imm32 rpcrt4 sechost setupapi shcore combase ws2_32 psapi)
 
 function(internetsetup_delay_load target)
