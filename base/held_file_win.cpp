@@ -102,14 +102,18 @@ bool RemoveReparsePointAt(const std::wstring& path) {
   return DeleteThroughHandle(entry.get());
 }
 
-// Moves our file `fresh` (opened with delete access) over `path` by its handle; the entry at `path`
-// itself is replaced, a link's target keeps its bytes. Returns the file reopened for reading only,
-// sharing `share`, once it is proven to stand at `path` itself; invalid otherwise (the fresh file is
-// removed when it was not moved).
+// Moves the file behind `file` (opened with delete access) over `path`: the entry at `path` itself is
+// replaced, a junction there removed first; a link's target keeps its bytes. Whether it moved.
+bool MoveThroughHandleOver(HANDLE file, const std::wstring& path) {
+  return RenameThroughHandle(file, path, true) || (RemoveReparsePointAt(path) && RenameThroughHandle(file, path, true));
+}
+
+// Moves our file `fresh` (opened with delete access) over `path` by its handle. Returns the file
+// reopened for reading only, sharing `share`, once it is proven to stand at `path` itself; invalid
+// otherwise (the fresh file is removed when it was not moved).
+
 FileHandle MoveOurFileOver(FileHandle fresh, const std::wstring& path, const FileIdentity& ours, DWORD share) {
-  bool moved = RenameThroughHandle(fresh.get(), path, true);
-  if (!moved && RemoveReparsePointAt(path)) moved = RenameThroughHandle(fresh.get(), path, true);
-  if (!moved) {
+  if (!MoveThroughHandleOver(fresh.get(), path)) {
     (void)DeleteThroughHandle(fresh.get());
     return {};
   }
@@ -165,52 +169,76 @@ FileReplacement::~FileReplacement() {
   if (writer_.valid()) (void)DeleteThroughHandle(writer_.get());
 }
 
-FreshFile FileReplacement::Seal(const ContentCheck& check) noexcept { return SealAs(check, std::nullopt, {}); }
+ContentCheck FileReplacement::SameAs(std::span<const std::uint8_t> written) {
+  return [written](std::span<const std::uint8_t> content) { return std::ranges::equal(content, written); };
+}
+
+FreshFile FileReplacement::Seal(const ContentCheck& check) noexcept {
+  FileIdentity ours;
+  FileHandle fresh = EndWriting({check, std::nullopt, {}}, GENERIC_READ | DELETE, ours);
+  if (!fresh.valid()) return {};
+  return FreshFile(std::move(fresh), ours);
+}
 
 FreshFile FileReplacement::SealWritten(std::span<const std::uint8_t> written,
                                        const std::function<void()>& whileUnheld) noexcept {
-  const auto same = [written](std::span<const std::uint8_t> content) { return std::ranges::equal(content, written); };
-  return SealAs(same, written.size(), whileUnheld);
-}
-
-FreshFile FileReplacement::SealAs(const ContentCheck& check, std::optional<std::uint64_t> imageSize,
-                                  const std::function<void()>& whileUnheld) noexcept {
-  if (!writer_.valid()) return {};
-  const std::optional<FileIdentity> ours = IdentityOf(writer_.get());
-  if (!ours) return {};
-  // Made while nobody else can have the file open, an image section leaves others no way to write it
-  // once the writer is gone: the system refuses to open a mapped program for writing or deleting, and
-  // to truncate it; only appending stays possible. Fails for anything that is not a program.
-  FileHandle image(imageSize ? CreateFileMappingW(writer_.get(), nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr)
-                             : nullptr);
-  writer_.reset();
-  if (whileUnheld) whileUnheld();
-
-  // Held from here under a handle that lets no one write it any more. The identity proves it is our
-  // file, so its name is not examined here; the name that counts is examined once it has been moved.
-  FileHandle fresh = OpenOurFile(freshPath_, GENERIC_READ | DELETE, FILE_SHARE_READ, *ours);
-  const bool mapped = image.valid();
-  image.reset();  // the hold takes over; a mapped program could not be deleted
-  if (!fresh.valid()) {
-    // Removed only when it is still our file; a name someone else took over is left alone.
-    FileHandle stale = OpenOurFile(freshPath_, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, *ours);
-    if (stale.valid()) (void)DeleteThroughHandle(stale.get());
-    return {};
-  }
-  // Without an image section, what another process may have done to the fresh file while it was
-  // closed shows only in its content, which is read back.
-  LARGE_INTEGER size{};
-  const bool intact =
-      mapped ? GetFileSizeEx(fresh.get(), &size) && static_cast<std::uint64_t>(size.QuadPart) == *imageSize
-             : ContentPasses(fresh.get(), check);
-  if (!intact) {
-    (void)DeleteThroughHandle(fresh.get());
-    return {};
-  }
-  return FreshFile(std::move(fresh), *ours);
+  FileIdentity ours;
+  FileHandle fresh = EndWriting({SameAs(written), written.size(), whileUnheld}, GENERIC_READ | DELETE, ours);
+  if (!fresh.valid()) return {};
+  return FreshFile(std::move(fresh), ours);
 }
 
 HeldFile FileReplacement::Commit(const ContentCheck& check) noexcept { return Seal(check).MoveOverAndHold(path_); }
+
+HeldFile FileReplacement::CommitWritten(std::span<const std::uint8_t> written,
+                                        const std::function<void()>& whileUnheld) noexcept {
+  FileIdentity ours;
+  FileHandle held = EndWriting({SameAs(written), written.size(), whileUnheld, &path_}, GENERIC_READ, ours);
+  if (!held.valid()) return {};
+  return HeldFile(std::move(held), path_);
+}
+
+FileHandle FileReplacement::EndWriting(const Ending& ending, DWORD access, FileIdentity& ours) noexcept {
+  if (!writer_.valid()) return {};
+  const std::optional<FileIdentity> identity = IdentityOf(writer_.get());
+  if (!identity) return {};
+  ours = *identity;
+  // Made while nobody else can have the file open, an image section leaves others no way to write it
+  // once the writer is gone: the system refuses to open a mapped program for writing or deleting, and
+  // to truncate it; only appending stays possible. Fails for anything that is not a program.
+  FileHandle image(ending.imageSize
+                       ? CreateFileMappingW(writer_.get(), nullptr, PAGE_READONLY | SEC_IMAGE, 0, 0, nullptr)
+                       : nullptr);
+  // A commit moves the file while the writer still keeps everyone else out; if that fails, the
+  // destructor removes the fresh file through the writer.
+  if (ending.moveTo != nullptr && !MoveThroughHandleOver(writer_.get(), *ending.moveTo)) return {};
+  const std::wstring& name = ending.moveTo != nullptr ? *ending.moveTo : freshPath_;
+  writer_.reset();
+  if (ending.whileUnheld) ending.whileUnheld();
+
+  // Held from here under a handle that lets no one write it any more. Under its fresh name the
+  // identity alone proves it is ours (the name that counts is examined once it has been moved); at
+  // the name it ends at, that name must be the file itself, not a link someone put there.
+  FileHandle file(OpenNameItself(name, access, FILE_SHARE_READ));
+  const std::optional<NameFacts> facts =
+      !file.valid() ? std::nullopt : ending.moveTo != nullptr ? ExamineName(file.get(), name) : ExamineFile(file.get());
+  const bool isOurs = facts && facts->plainFile() && facts->identity == ours;
+  const bool mapped = image.valid();
+  image.reset();  // the hold takes over; a mapped program could not be deleted
+  // Without an image section, what another process may have done to the file while it was closed
+  // shows only in its content, which is read back.
+  LARGE_INTEGER size{};
+  const bool intact = isOurs && (mapped ? GetFileSizeEx(file.get(), &size) &&
+                                              static_cast<std::uint64_t>(size.QuadPart) == *ending.imageSize
+                                        : ContentPasses(file.get(), ending.check));
+  if (intact) return file;
+  // Removed only when it is still our file; a name someone else took over is left alone.
+  file.reset();
+  FileHandle stale =
+      OpenOurFile(name, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, ours);
+  if (stale.valid()) (void)DeleteThroughHandle(stale.get());
+  return {};
+}
 
 FreshFile::~FreshFile() { Discard(); }
 

@@ -117,9 +117,27 @@ class FileReplacement {
   // away in the instant between the two handles that take it over.)
   HeldFile Commit(const ContentCheck& check) noexcept;
 
+  // The same in fewer steps for a write of exactly `written`, checked as SealWritten checks it once it
+  // stands at `path`: the writer itself moves the file there while it still keeps everyone else out.
+  // Invalid when the name cannot be taken (`path` stays as it was, the fresh file is removed), or when
+  // someone changed or moved the file in the instant between the writer's close and the hold: a
+  // changed file of ours is removed, a file someone put at `path` is left alone.
+  HeldFile CommitWritten(std::span<const std::uint8_t> written, const std::function<void()>& whileUnheld = {}) noexcept;
+
  private:
-  FreshFile SealAs(const ContentCheck& check, std::optional<std::uint64_t> imageSize,
-                   const std::function<void()>& whileUnheld) noexcept;
+  // How the writing ends: the content's check, the size of a write that may be a program (which is
+  // then kept by an image section instead of read back), the hook between the writer's close and the
+  // hold, and, for a commit, the name that the writer moves the file to first.
+  struct Ending {
+    const ContentCheck& check;
+    std::optional<std::uint64_t> imageSize;
+    const std::function<void()>& whileUnheld;
+    const std::wstring* moveTo = nullptr;
+  };
+  // Closes the writer and returns the file opened with `access`, sharing reading only, once it is
+  // proven to be ours and unchanged; `ours` is then its identity. Invalid otherwise.
+  FileHandle EndWriting(const Ending& ending, DWORD access, FileIdentity& ours) noexcept;
+  static ContentCheck SameAs(std::span<const std::uint8_t> written);
 
   std::wstring path_;
   std::wstring freshPath_;

@@ -256,16 +256,23 @@ TEST_F(HeldFiles, ASealedReplacementCannotBeChangedUntilItIsMovedOverTheNameOrDr
   EXPECT_EQ(ReadText(target_), "new");
 }
 
-// In the instant between the writer's close and the hold another process may try to change the fresh
-// file. A program written out is kept by its image section and never read back: writing and deleting
-// are refused, an append shows in its size. Other content is read back, which catches a write.
+// In the instant between the writer's close and the hold another process may try to change the file,
+// under its fresh name (sealed to be moved later) or at the name (committed at once). A program written
+// out is kept by its image section and never read back: writing and deleting are refused, an append
+// shows in its size. Other content is read back, which catches a write.
 TEST_F(HeldFiles, AChangeBetweenTheWriterAndTheHoldNeverGetsThrough) {
   wchar_t self[MAX_PATH];
   ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
   const std::string program = ReadText(self), text = "not a program";
-  // DELETE deletes the file; any other access writes four bytes through it.
+  // DELETE deletes the file, 0 moves it away and puts a changed copy of the same size at its name;
+  // any other access writes four bytes through it.
   const auto change = [](const fs::path& fresh, DWORD access) {
     if (access == DELETE) return DeleteFileW(fresh.c_str()) != FALSE;
+    const fs::path away = fresh.wstring() + L".away";
+    if (access == 0) {
+      if (!MoveFileExW(fresh.c_str(), away.c_str(), 0) || !CopyFileW(away.c_str(), fresh.c_str(), TRUE)) return false;
+      access = GENERIC_WRITE;
+    }
     FileHandle file(CreateFileW(fresh.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, 0, nullptr));
     DWORD written = 0;
@@ -276,35 +283,42 @@ TEST_F(HeldFiles, AChangeBetweenTheWriterAndTheHoldNeverGetsThrough) {
     const std::string& content;
     DWORD access;
     bool changed, sealed;
+    std::size_t leftBehind;  // names that are not ours to remove: ours moved away, another put there
   } cases[] = {
-      {"program, written", program, GENERIC_WRITE, false, true},
-      {"program, appended to", program, FILE_APPEND_DATA, true, false},
-      {"program, deleted", program, DELETE, false, true},
-      {"text, written", text, GENERIC_WRITE, true, false},
-      {"text, deleted", text, DELETE, true, false},
+      {"program, written", program, GENERIC_WRITE, false, true, 0},
+      {"program, appended to", program, FILE_APPEND_DATA, true, false, 0},
+      {"program, deleted", program, DELETE, false, true, 0},
+      {"program, swapped", program, 0, true, false, 2},
+      {"text, written", text, GENERIC_WRITE, true, false, 0},
+      {"text, deleted", text, DELETE, true, false, 0},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    FileReplacement replacement(target_.wstring());
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(replacement.handle(), c.content.data(), static_cast<DWORD>(c.content.size()), &written,
-                          nullptr));
-    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(c.content.data()), c.content.size());
-    bool changed = false;
-    FreshFile sealed = replacement.SealWritten(bytes, [&] {
-      std::set<std::wstring> names = Names(folder_);
-      names.erase(L"elsewhere");
-      ASSERT_EQ(names.size(), 1u);
-      changed = change(folder_ / *names.begin(), c.access);
-    });
-    EXPECT_EQ(changed, c.changed);
-    EXPECT_EQ(sealed.valid(), c.sealed);
-    if (sealed.valid()) {
-      ASSERT_TRUE(sealed.MoveOverAndHold(target_.wstring()).valid());
-      EXPECT_TRUE(ReadText(target_) == c.content);
-      fs::remove(target_);
+    for (const bool commit : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (commit ? ", committed" : ", sealed"));
+      FileReplacement replacement(target_.wstring());
+      DWORD written = 0;
+      ASSERT_TRUE(WriteFile(replacement.handle(), c.content.data(), static_cast<DWORD>(c.content.size()), &written,
+                            nullptr));
+      const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(c.content.data()), c.content.size());
+      bool changed = false;
+      const auto meanwhile = [&] {  // the one name besides the folder: fresh, or the target once moved
+        std::set<std::wstring> names = Names(folder_);
+        names.erase(L"elsewhere");
+        ASSERT_EQ(names.size(), 1u);
+        changed = change(folder_ / *names.begin(), c.access);
+      };
+      const bool held = commit ? replacement.CommitWritten(bytes, meanwhile).valid()
+                               : replacement.SealWritten(bytes, meanwhile).MoveOverAndHold(target_.wstring()).valid();
+      EXPECT_EQ(changed, c.changed);
+      EXPECT_EQ(held, c.sealed);
+      if (held) {
+        EXPECT_TRUE(ReadText(target_) == c.content);
+      }
+      EXPECT_EQ(Names(folder_).size(), 1 + (held ? 1 : c.leftBehind));
+      for (const auto& name : Names(folder_)) {
+        if (name != L"elsewhere") fs::remove(folder_ / name);
+      }
     }
-    EXPECT_EQ(Names(folder_), std::set<std::wstring>{L"elsewhere"});
   }
 }
 

@@ -19,9 +19,10 @@ std::span<const std::uint8_t> EmbeddedInstallerBytes();
 std::wstring ExtractEmbeddedAffiliateQuery();
 
 // Writes the whole resource to `path`, replacing any file there; a write that the system completes
-// only in part is continued. The bytes go to a fresh file beside `path` that is then moved over it, so
-// a link planted at `path` is replaced and never written through. Returns whether the installer now
-// stands at `path`; on failure `path` stays as it was. With `held`, the file is handed over still held
+// only in part is continued. The last copy at `path` is removed first (a link as a link), and the bytes
+// go to a fresh file beside `path` that is then moved over it (FileReplacement::CommitWritten), so a
+// link planted at `path` is never written through. Returns whether the installer now stands at `path`;
+// on failure nothing else stands there. With `held`, the file is handed over still held
 // (base/held_file_win.h), so that no other process can change it before it is launched; it is invalid
 // after a failure.
 bool WriteEmbeddedInstaller(const std::wstring& path, HeldFile* held = nullptr);

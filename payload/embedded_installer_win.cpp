@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "base/held_file_win.h"
 #include "payload/affiliate_tags.h"
@@ -24,25 +25,42 @@ std::span<const std::uint8_t> EmbeddedInstallerBytes() {
 
 std::wstring ExtractEmbeddedAffiliateQuery() { return ExtractAffiliateQuery(EmbeddedInstallerBytes()); }
 
-FreshFile PrepareEmbeddedInstaller(const std::wstring& path, const std::function<void()>& beforeSealing) {
+namespace {
+
+// Writes the whole resource through the replacement's writer; a write that the system completes only
+// in part goes on from where it stopped. The bytes written, or nothing when the write failed.
+std::optional<std::span<const std::uint8_t>> WriteResource(const FileReplacement& replacement) {
   const std::span<const std::uint8_t> bytes = EmbeddedInstallerBytes();
-  FileReplacement replacement(path);
   HANDLE file = replacement.handle();
-  if (file == INVALID_HANDLE_VALUE) return {};
-  // WriteFile may complete a large write only in part; go on from where it stopped.
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
   std::size_t done = 0;
   while (done < bytes.size()) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
     DWORD written = 0;
-    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) return {};
+    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) return std::nullopt;
     done += written;
   }
+  return bytes;
+}
+
+}  // namespace
+
+FreshFile PrepareEmbeddedInstaller(const std::wstring& path, const std::function<void()>& beforeSealing) {
+  FileReplacement replacement(path);
+  const auto bytes = WriteResource(replacement);
+  if (!bytes) return {};
   if (beforeSealing) beforeSealing();
-  return replacement.SealWritten(bytes);
+  return replacement.SealWritten(*bytes);
 }
 
 bool WriteEmbeddedInstaller(const std::wstring& path, HeldFile* held) {
-  HeldFile committed = PrepareEmbeddedInstaller(path).MoveOverAndHold(path);
+  // The last copy goes first: its storage is freed before the new one is written, which costs less
+  // than freeing it when the move replaces it afterwards. Only the entry itself goes (a link as a
+  // link); whatever stays is replaced by the move.
+  (void)RemoveEntryItself(path);
+  FileReplacement replacement(path);
+  const auto bytes = WriteResource(replacement);
+  HeldFile committed = bytes ? replacement.CommitWritten(*bytes) : HeldFile();
   const bool written = committed.valid();
   if (held != nullptr) *held = std::move(committed);
   return written;
