@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "base/file_handle_win.h"
+#include "base/held_file_win.h"
 #include "base/test_files.h"
 #include "tests/support/scratch_folder.h"
 
@@ -39,6 +40,17 @@ TEST_F(EmbeddedInstaller, ReplacesALongerFileExactly) {
   EXPECT_EQ(ReadText(path), kStandIn);
   WriteEmbeddedInstaller((folder_ / "new.exe").wstring());
   EXPECT_EQ(ReadText(folder_ / "new.exe"), kStandIn);
+}
+
+TEST_F(EmbeddedInstaller, AHardLinkAtTheNameGoesAsALinkAndTheFileItNamesKeepsItsBytes) {
+  const fs::path path = folder_ / "TalvimorasterSetup.exe", victim = folder_ / "victim.dll";
+  std::ofstream(victim, std::ios::binary) << "victim bytes";
+  ASSERT_TRUE(CreateHardLinkW(path.c_str(), victim.c_str(), nullptr));
+  HeldFile held;
+  EXPECT_TRUE(WriteEmbeddedInstaller(path.wstring(), &held));
+  EXPECT_TRUE(held.valid());
+  EXPECT_EQ(ReadText(path), kStandIn);
+  EXPECT_EQ(ReadText(victim), "victim bytes");
 }
 
 TEST_F(EmbeddedInstaller, FailuresAreSilent) {
