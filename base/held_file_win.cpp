@@ -111,7 +111,6 @@ bool MoveThroughHandleOver(HANDLE file, const std::wstring& path) {
 // Moves our file `fresh` (opened with delete access) over `path` by its handle. Returns the file
 // reopened for reading only, sharing `share`, once it is proven to stand at `path` itself; invalid
 // otherwise (the fresh file is removed when it was not moved).
-
 FileHandle MoveOurFileOver(FileHandle fresh, const std::wstring& path, const FileIdentity& ours, DWORD share) {
   if (!MoveThroughHandleOver(fresh.get(), path)) {
     (void)DeleteThroughHandle(fresh.get());
@@ -220,8 +219,8 @@ FileHandle FileReplacement::EndWriting(const Ending& ending, DWORD access, FileI
   // identity alone proves it is ours (the name that counts is examined once it has been moved); at
   // the name it ends at, that name must be the file itself, not a link someone put there.
   FileHandle file(OpenNameItself(name, access, FILE_SHARE_READ));
-  const std::optional<NameFacts> facts =
-      !file.valid() ? std::nullopt : ending.moveTo != nullptr ? ExamineName(file.get(), name) : ExamineFile(file.get());
+  std::optional<NameFacts> facts;
+  if (file.valid()) facts = ending.moveTo != nullptr ? ExamineName(file.get(), name) : ExamineFile(file.get());
   const bool isOurs = facts && facts->plainFile() && facts->identity == ours;
   const bool mapped = image.valid();
   image.reset();  // the hold takes over; a mapped program could not be deleted

@@ -13,7 +13,7 @@
 namespace isetup {
 namespace {
 
-// The path of the file behind `handle` from its volume's device on (\Device\HarddiskVolume2\...);
+// The path of the file behind `handle` with its drive or share (\\?\C:\Users\..., \\?\UNC\server\share\...);
 // empty when the system cannot tell.
 std::wstring FinalPathOf(HANDLE handle) {
   constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;

@@ -10,8 +10,8 @@
 
 namespace isetup {
 
-// Which file a handle is on: the folder it stands in, named by the system from the volume's device on
-// (so it tells volumes and shares apart), and its index on that volume. Where the system cannot name the
+// Which file a handle is on: the folder it stands in, by the final path that the system gives it with
+// its drive or share (so it tells volumes apart), and its index on that volume. Where the system cannot name the
 // file, the volume's serial number stands in for the folder. Files of ours only ever move within their
 // folder, so a file that turns up in another one does not count as ours.
 struct FileIdentity {
