@@ -322,6 +322,28 @@ TEST_F(HeldFiles, AChangeBetweenTheWriterAndTheHoldNeverGetsThrough) {
   }
 }
 
+// A folder whose path leaves the fixed name within MAX_PATH puts the fresh name beyond it (Wine then
+// names the fresh file differently); both ways of ending a write still hold the file at the name.
+TEST_F(HeldFiles, AFreshNameBeyondMaxPathIsNoObstacle) {
+  const std::wstring leaf = target_.filename().wstring();
+  const fs::path deep = folder_ / std::wstring(MAX_PATH - 3 - folder_.wstring().size() - leaf.size(), L'd');
+  const fs::path target = deep / leaf;  // MAX_PATH - 1 characters
+  ASSERT_TRUE(fs::create_directory(deep));
+  ASSERT_EQ(target.wstring().size(), std::size_t{MAX_PATH - 1});
+  wchar_t self[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
+  const std::string program = ReadText(self);
+  for (const bool commit : {false, true}) {
+    FileReplacement replacement(target.wstring());
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(replacement.handle(), program.data(), static_cast<DWORD>(program.size()), &written, nullptr));
+    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(program.data()), program.size());
+    EXPECT_TRUE(commit ? replacement.CommitWritten(bytes).valid()
+                       : replacement.SealWritten(bytes).MoveOverAndHold(target.wstring()).valid())
+        << (commit ? "committed" : "sealed");
+  }
+}
+
 TEST_F(HeldFiles, HoldFileTakesOnlyAPlainFileWithTheRightContent) {
   WriteText(target_, "installer");
   EXPECT_FALSE(HoldFile(target_.wstring(), Equals("other")).valid());

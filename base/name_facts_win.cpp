@@ -4,7 +4,9 @@
 
 #include <winternl.h>
 
+#include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "base/file_handle_win.h"
@@ -13,14 +15,31 @@
 namespace isetup {
 namespace {
 
+// The object's own name, as Wine gives it (\??\C:\Users\...), in the form of a final path
+// (\\?\C:\Users\...); empty when the system gives none, or one of another form.
+std::wstring ObjectNameOf(HANDLE handle) {
+  constexpr std::wstring_view kObjectPrefix = L"\\??\\";
+  std::vector<std::uint8_t> buffer(sizeof(UNICODE_STRING) + 32768 * sizeof(wchar_t));
+  ULONG length = 0;
+  if (NtQueryObject(handle, ObjectNameInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &length) < 0) {
+    return {};
+  }
+  const auto* name = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
+  const std::wstring_view text(name->Buffer, name->Length / sizeof(wchar_t));
+  if (!text.starts_with(kObjectPrefix)) return {};
+  return L"\\\\?\\" + std::wstring(text.substr(kObjectPrefix.size()));
+}
+
 // The path of the file behind `handle` with its drive or share (\\?\C:\Users\..., \\?\UNC\server\share\...);
-// empty when the system cannot tell.
+// empty when the system cannot tell. Wine 8 refuses the final path of a file whose path is longer than
+// MAX_PATH (ERROR_MORE_DATA whatever the buffer): the object's own name stands in, which is what its
+// final path is made of.
 std::wstring FinalPathOf(HANDLE handle) {
   constexpr DWORD kFlags = FILE_NAME_NORMALIZED | VOLUME_NAME_DOS;
   std::wstring path(MAX_PATH, L'\0');
   for (int attempt = 0; attempt < 2; ++attempt) {
     const DWORD length = GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), kFlags);
-    if (length == 0) return {};
+    if (length == 0) return GetLastError() == ERROR_MORE_DATA ? ObjectNameOf(handle) : std::wstring();
     if (length < path.size()) {
       path.resize(length);
       return path;
