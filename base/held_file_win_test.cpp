@@ -48,6 +48,18 @@ HeldFile Replace(const fs::path& target, const std::string& content, const Conte
   return replacement.Commit(check);
 }
 
+// `content` written as a program is, then sealed and moved or committed at once, with `meanwhile` run
+// between the writer's close and the hold; whether it ended held at `target`.
+bool WriteAndHold(const fs::path& target, const std::string& content, bool commit,
+                  const std::function<void()>& meanwhile = {}) {
+  FileReplacement replacement(target.wstring());
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(replacement.handle(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+  const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
+  return commit ? replacement.CommitWritten(bytes, meanwhile).valid()
+                : replacement.SealWritten(bytes, meanwhile).MoveOverAndHold(target.wstring()).valid();
+}
+
 // Another process's view: what it can do to the file while we hold it.
 struct Attempts {
   bool write, deleteOpen, deleteFile, renameAway, replace;
@@ -295,11 +307,6 @@ TEST_F(HeldFiles, AChangeBetweenTheWriterAndTheHoldNeverGetsThrough) {
   for (const auto& c : cases) {
     for (const bool commit : {false, true}) {
       SCOPED_TRACE(std::string(c.name) + (commit ? ", committed" : ", sealed"));
-      FileReplacement replacement(target_.wstring());
-      DWORD written = 0;
-      ASSERT_TRUE(WriteFile(replacement.handle(), c.content.data(), static_cast<DWORD>(c.content.size()), &written,
-                            nullptr));
-      const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(c.content.data()), c.content.size());
       bool changed = false;
       const auto meanwhile = [&] {  // the one name besides the folder: fresh, or the target once moved
         std::set<std::wstring> names = Names(folder_);
@@ -307,8 +314,7 @@ TEST_F(HeldFiles, AChangeBetweenTheWriterAndTheHoldNeverGetsThrough) {
         ASSERT_EQ(names.size(), 1u);
         changed = change(folder_ / *names.begin(), c.access);
       };
-      const bool held = commit ? replacement.CommitWritten(bytes, meanwhile).valid()
-                               : replacement.SealWritten(bytes, meanwhile).MoveOverAndHold(target_.wstring()).valid();
+      const bool held = WriteAndHold(target_, c.content, commit, meanwhile);
       EXPECT_EQ(changed, c.changed);
       EXPECT_EQ(held, c.sealed);
       if (held) {
@@ -334,13 +340,7 @@ TEST_F(HeldFiles, AFreshNameBeyondMaxPathIsNoObstacle) {
   ASSERT_GT(GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
   const std::string program = ReadText(self);
   for (const bool commit : {false, true}) {
-    FileReplacement replacement(target.wstring());
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(replacement.handle(), program.data(), static_cast<DWORD>(program.size()), &written, nullptr));
-    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(program.data()), program.size());
-    EXPECT_TRUE(commit ? replacement.CommitWritten(bytes).valid()
-                       : replacement.SealWritten(bytes).MoveOverAndHold(target.wstring()).valid())
-        << (commit ? "committed" : "sealed");
+    EXPECT_TRUE(WriteAndHold(target, program, commit)) << (commit ? "committed" : "sealed");
   }
 }
 
